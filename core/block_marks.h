@@ -1,0 +1,27 @@
+// The pre-pass that marks where blocks close and where do-loops open.
+#pragma once
+
+#include <cstdint>
+
+#include "image/program_image.h"
+
+namespace core {
+
+struct BlockMarks {
+  // jumps_before[i]: IF, IFNOT and GOTO instructions among 0 .. i - 1. Base opcodes never
+  // change during a run, so this is built once.
+  std::vector<int64_t> jumps_before;
+};
+extern BlockMarks block_marks;
+void reset_block_marks();
+
+// Whether the IFNOT at the position heads a while loop (else an if block). The
+// translator and the marking pass both decide by this.
+bool ifnot_opens_while(int64_t position);
+// Whether the marking pass puts a close mark at the IFNOT's target: an if block that the
+// instruction before the target does not close itself.
+bool ifnot_target_gets_close_mark(int64_t position);
+
+void mark_blocks(const image::FunctionRecord& function);
+
+}  // namespace core

@@ -1,0 +1,109 @@
+// Writes one function record: the globals in front of it, then its declaration or body.
+#include "core/function_emitter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "core/block_marks.h"
+#include "core/expression_slots.h"
+#include "core/global_emitter.h"
+#include "core/output.h"
+#include "core/statement_translator.h"
+#include "image/opcodes.h"
+#include "render/literals.h"
+#include "render/names.h"
+#include "render/signatures.h"
+#include "support/console.h"
+#include "support/error.h"
+
+namespace core {
+
+int find_function_by_name(const char* name) {
+  for (int i = 1; i < image::program.numfunctions; ++i) {
+    if (std::strcmp(image::string_at(image::program.functions[i].s_name), name) == 0) {
+      return i;
+    }
+  }
+  return std::max(image::program.numfunctions, 0);
+}
+
+void decompile_function(int function_index) {
+  emit_globals_before(function_index,
+                      image::string_at(image::program.functions[function_index].s_name));
+  emit_function_body(function_index);
+}
+
+namespace {
+
+constexpr int64_t kOffsetLimit = 65536;
+
+// The frame-state header " = [ frame, think ]" of a body that opens with an unmarked STATE.
+std::string frame_state_header(const image::FunctionRecord& function) {
+  const image::Statement& state = image::statement_at(function.first_statement);
+  const image::DefRecord* frame = render::find_globaldef_by_offset(state.a);
+  if (frame == nullptr) {
+    support::fatal_error("Fatal Error - Can't determine frame number.");
+  }
+  std::string think = operand_text(function, state.b, render::kNoType);
+  return " = [ " + render::format_literal(frame->type, frame->ofs) + ", " + think + " ]";
+}
+
+void emit_locals(const image::FunctionRecord& function) {
+  const int64_t parameters = render::parameter_cells(function);
+  if (function.locals <= 0 || function.locals <= parameters) {
+    return;
+  }
+  // Definitions lie at offsets 0 .. 65535 only, so the walk can skip what lies outside.
+  const int64_t end = std::min(int64_t{function.parm_start} + function.locals, kOffsetLimit);
+  for (int64_t o = std::max<int64_t>(int64_t{function.parm_start} + parameters, 0); o < end; ++o) {
+    const image::DefRecord* def = render::find_globaldef_by_offset(o);
+    if (def == nullptr || render::is_immediate(*def)) {
+      continue;
+    }
+    if (def->type == image::ev_function) {
+      support::console_write("Warning Fields and functions must be global\n");
+      continue;
+    }
+    output_write("\tlocal " + render::declaration_text(*def) + ";\n");
+    if (def->type == image::ev_vector) {
+      o += 2;
+    }
+  }
+  output_write("\n");
+}
+
+}  // namespace
+
+void emit_function_body(int function_index) {
+  const image::FunctionRecord& function = image::program.functions[function_index];
+  const std::string& signature = render::signatures.texts[function_index];
+  if (function.first_statement <= 0) {
+    output_printf("%s = #%lld; \n", signature.c_str(),
+                  -static_cast<long long>(function.first_statement));
+    return;
+  }
+  mark_blocks(function);
+  output_write("\n" + signature);
+  // Slots are cleared before the header so that a think function without a definition
+  // cannot pick up text left by the previous function.
+  slot_clear_all();
+  const bool leading_state = image::op_word_at(function.first_statement) == image::OP_STATE;
+  output_write(leading_state ? frame_state_header(function) : std::string(" ="));
+  output_write("\n{\n");
+  emit_locals(function);
+
+  int indent = 1;
+  for (int64_t p = function.first_statement + (leading_state ? 1 : 0);; ++p) {
+    translate_statement(function, p, indent);
+    if (image::op_word_at(p) == 0) {
+      break;
+    }
+  }
+  if (indent != 1) {
+    support::console_write("Warning: Indentation structure corrupt\n");
+  }
+  output_write("};\n");
+}
+
+}  // namespace core

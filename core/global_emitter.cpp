@@ -1,0 +1,117 @@
+// Writes the global definitions that lie in front of a function in the global area.
+#include "core/global_emitter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "core/function_emitter.h"
+#include "core/output.h"
+#include "image/opcodes.h"
+#include "render/literals.h"
+#include "render/names.h"
+#include "render/signatures.h"
+#include "support/error.h"
+
+namespace core {
+
+namespace {
+
+constexpr int64_t kOffsetLimit = 65536;  // definitions lie at offsets 0 .. 65535
+
+// Writes the line for the first definition at offset o; returns how far o advances
+// beyond the usual one step (the further cells of a vector or a vector field).
+int64_t emit_definition(image::DefRecord& def, const char* function_name) {
+  const bool saved = (def.type & image::DEF_SAVEGLOBAL) != 0;
+  def.type = static_cast<uint16_t>(def.type & ~image::DEF_SAVEGLOBAL);
+  const int tag = def.type;
+  const char* name = render::def_name(def);
+  const bool immediate = render::is_immediate(def);
+  if (tag == image::ev_pointer) {
+    return 0;
+  }
+  if (tag == image::ev_function) {
+    if (immediate || std::strcmp(name, function_name) == 0) {
+      return 0;
+    }
+    int k = find_function_by_name(name);
+    if (k >= image::program.numfunctions) {
+      output_printf("void() %s;\n", name);
+    } else {
+      output_printf("%s;\n", render::signatures.texts[k].c_str());
+    }
+    return 0;
+  }
+  if (immediate) {
+    return 0;
+  }
+  if (tag == image::ev_void || tag == image::ev_entity) {
+    output_printf("%s %s;\n", image::TypeNameTable[tag], name);
+    return 0;
+  }
+  if (tag == image::ev_field) {
+    const image::DefRecord* field = render::find_fielddef_by_name(name);
+    if (field == nullptr) {
+      support::fatal_error("Fatal Error: Could not locate a field named \"%s\"\n", name);
+    }
+    if (field->type == image::ev_function) {
+      if (std::strcmp(name, "th_pain") == 0) {
+        output_write(".void(entity attacker, float damage) th_pain;\n");
+      } else {
+        output_printf(".%s %s;\n", "void()", name);
+      }
+      return 0;
+    }
+    output_printf(".%s %s;\n", render::type_text(*field).c_str(), name);
+    return field->type == image::ev_vector ? 3 : 0;
+  }
+  const std::string value = render::format_literal(tag, def.ofs);
+  const std::string type = render::type_text(def);
+  if (is_constant_global(def, saved)) {
+    output_printf("%s %s    = %s;\n", type.c_str(), name, value.c_str());
+  } else if (image::global_float(def.ofs) != 0.0f) {
+    output_printf("%s %s /* = %s */;\n", type.c_str(), name, value.c_str());
+  } else {
+    output_printf("%s %s;\n", type.c_str(), name);
+  }
+  return tag == image::ev_vector ? 2 : 0;
+}
+
+}  // namespace
+
+bool is_constant_global(const image::DefRecord& def, bool saved) {
+  if (saved) {
+    return false;
+  }
+  for (int64_t p = 1; p < image::program.numstatements; ++p) {
+    const image::Statement& statement = image::program.statements[p];
+    const int64_t word = image::op_word(statement);
+    if (word <= image::OP_STORE_FNC && image::OpcodeTable[word].right_associative &&
+        statement.b == def.ofs) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void emit_globals_before(int function_index, const char* name) {
+  const image::FunctionRecord& record = image::program.functions[function_index];
+  const image::FunctionRecord& previous = image::program.functions[function_index - 1];
+  int64_t start = int64_t{previous.parm_start} + previous.locals +
+                  (previous.numparms > 0 ? render::parameter_cells(previous) : 0);
+  if (previous.first_statement < 0 && record.first_statement > 0) {
+    start -= 1;
+  }
+  if (start == 0) {
+    start = 1;
+  }
+  const int64_t end = std::min<int64_t>(record.parm_start, kOffsetLimit);
+  for (int64_t o = std::max<int64_t>(start, 0); o < end; ++o) {
+    image::DefRecord* def = render::find_globaldef_by_offset(o);
+    if (def != nullptr) {
+      o += emit_definition(*def, name);
+    }
+  }
+}
+
+}  // namespace core

@@ -1,0 +1,15 @@
+// Writes the global definitions that lie in front of a function in the global area.
+#pragma once
+
+#include "image/program_image.h"
+
+namespace core {
+
+// Declares the globals between the previous record's area and record function_index's
+// parameters; `name` is that record's name, whose own definition is left to the body.
+void emit_globals_before(int function_index, const char* name);
+
+// True when the global was not saved and no STORE instruction assigns it.
+bool is_constant_global(const image::DefRecord& def, bool saved);
+
+}  // namespace core

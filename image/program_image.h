@@ -1,0 +1,88 @@
+// The loaded progs.dat: string area, statements, function records, definitions, globals.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace image {
+
+// One instruction. The op word of the file encodes block marks above its base opcode
+// (base + 100 x close count + 10000 x do count); they are kept apart here so that adding
+// marks can never wrap into another opcode.
+struct Statement {
+  uint8_t op;  // base opcode, op word mod 100
+  int32_t close_count;
+  int32_t do_count;
+  int16_t a;
+  int16_t b;
+  int16_t c;
+};
+
+struct FunctionRecord {
+  int32_t first_statement;  // 0 or less: builtin number -first_statement
+  int32_t parm_start;
+  int32_t locals;
+  int32_t profile;
+  int64_t s_name;  // may refer to a name given by rename_function
+  int32_t s_file;
+  int32_t numparms;
+  uint8_t parm_size[8];
+};
+
+struct DefRecord {
+  uint16_t type;  // tag in bits 0..14, DEF_SAVEGLOBAL in bit 15
+  uint16_t ofs;
+  int32_t s_name;
+};
+
+struct ProgramImage {
+  std::vector<char> strings;  // strofs loaded bytes, then zero bytes
+  int32_t strofs;
+  std::vector<Statement> statements;  // numstatements loaded, then zeroed DONE padding
+  int32_t numstatements;
+  std::vector<FunctionRecord> functions;
+  int32_t numfunctions;
+  std::vector<DefRecord> globaldefs;
+  int32_t numglobaldefs;
+  std::vector<DefRecord> fielddefs;
+  int32_t numfielddefs;
+  std::vector<uint32_t> globals;  // covers every 16-bit offset plus a vector's two cells
+  int32_t numpr_globals;
+  std::deque<std::string> given_names;  // names from rename_function; a deque never moves them
+};
+extern ProgramImage program;
+void reset_program_image();
+
+struct LoadResult {
+  int32_t version;
+  int32_t crc;
+  int64_t file_size;
+};
+
+// Reads the whole file; a missing, short or inconsistent file ends the run through
+// support::error_exit before anything is printed.
+LoadResult load_program_image(const char* path);
+
+// The text at a string offset; an offset outside the string area reads as "".
+// The text lives as long as the image.
+const char* string_at(int64_t offset);
+void rename_function(int index, const std::string& text);
+
+// Instructions outside the statement array read as a zeroed DONE.
+const Statement& statement_at(int64_t index);
+bool in_statement_array(int64_t index);
+// The op word as the file encodes it: base + 100 x close count + 10000 x do count.
+int64_t op_word(const Statement& statement);
+int64_t op_word_at(int64_t index);
+// Marks go only on instructions inside the array.
+void add_block_marks(int64_t index, int close_count, int do_count);
+void strip_block_marks(int64_t index);
+
+// Global cells; offsets outside the area read as 0.
+uint32_t global_cell(int64_t offset);
+float global_float(int64_t offset);
+int32_t global_int(int64_t offset);
+
+}  // namespace image

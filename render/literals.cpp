@@ -1,0 +1,71 @@
+// QuakeC literal text of constant values held in the global cells.
+#include "render/literals.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "image/opcodes.h"
+#include "image/program_image.h"
+#include "support/scratch.h"
+
+namespace render {
+
+namespace {
+
+constexpr int kQuotedCharacters = 245;
+
+std::string format_float(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits &= 0x7fffffffu;
+  float magnitude;
+  std::memcpy(&magnitude, &bits, sizeof magnitude);
+  double widened = static_cast<double>(value);
+  if (magnitude > 999999.0f) {
+    return support::scratch_printf("%.f", widened);
+  }
+  if (value > 0.0f && widened < 0.001) {
+    return support::scratch_printf("%.6f", widened);
+  }
+  return support::scratch_printf("%g", widened);
+}
+
+}  // namespace
+
+std::string quote_string_literal(const char* source) {
+  std::string text = "\"";
+  for (int i = 0; source[i] != '\0'; ++i) {
+    if (source[i] == '\n') {
+      text += "\\n";
+    } else if (source[i] == '"') {
+      text += "\\\"";
+    } else {
+      text += source[i];
+    }
+    if (i == kQuotedCharacters - 1) {
+      text += "...";
+      break;
+    }
+  }
+  text += '"';
+  return text;
+}
+
+std::string format_literal(int64_t type_word, int64_t offset) {
+  switch (type_word) {
+    case image::ev_void:
+      return "void";
+    case image::ev_string:
+      return quote_string_literal(image::string_at(image::global_int(offset)));
+    case image::ev_float:
+      return format_float(image::global_float(offset));
+    case image::ev_vector:
+      return support::scratch_printf("'%g %g %g'", static_cast<double>(image::global_float(offset)),
+                                     static_cast<double>(image::global_float(offset + 1)),
+                                     static_cast<double>(image::global_float(offset + 2)));
+    default:
+      return support::scratch_printf("bad type %lld", static_cast<long long>(type_word));
+  }
+}
+
+}  // namespace render

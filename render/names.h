@@ -1,0 +1,31 @@
+// Names, types and declarations of definitions, and the lookups by offset and name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "image/program_image.h"
+
+namespace render {
+
+constexpr int kNoType = -1;  // an operand looked up with no expected type
+
+// The first global definition whose ofs equals the offset, or null. Points into the
+// loaded table, which never grows.
+image::DefRecord* find_globaldef_by_offset(int64_t offset);
+// The first field definition from index 1 whose name equals the name, or null.
+image::DefRecord* find_fielddef_by_name(const char* name);
+
+const char* def_name(const image::DefRecord& def);
+bool is_immediate(const image::DefRecord& def);
+
+// "float", ".float" for a float field, "void()" for a function, ...
+std::string type_text(const image::DefRecord& def);
+// "type name", or the literal alone for an anonymous constant.
+std::string declaration_text(const image::DefRecord& def);
+// The name (with "_x" for a vector read as a float) or literal of the global at the
+// offset, or nothing when no global definition has the offset.
+std::optional<std::string> operand_name(int64_t offset, int expected_type);
+
+}  // namespace render

@@ -1,0 +1,188 @@
+// QuakeC signatures of all functions: builtin prototypes, return types and parameters.
+#include "render/signatures.h"
+
+#include <algorithm>
+
+#include "image/opcodes.h"
+#include "render/names.h"
+#include "support/console.h"
+#include "support/error.h"
+#include "support/scratch.h"
+
+namespace render {
+
+SignatureTable signatures;
+
+void reset_signatures() { signatures = SignatureTable{}; }
+
+namespace {
+
+bool is_call(int64_t op_word) { return op_word >= image::OP_CALL0 && op_word <= image::OP_CALL8; }
+
+// The row of an op word at signature time, when no marks are present; none above 65.
+const image::OpcodeRow* row_of(int64_t op_word) {
+  if (op_word < 0 || op_word >= image::OPCODE_COUNT) {
+    return nullptr;
+  }
+  return &image::OpcodeTable[op_word];
+}
+
+const char* backward_search(uint16_t offset, int64_t return_index) {
+  for (int64_t p = return_index - 1; p >= 1; --p) {
+    const image::Statement& statement = image::statement_at(p);
+    const image::OpcodeRow* row = row_of(image::op_word(statement));
+    if (row == nullptr) {
+      continue;
+    }
+    if (statement.a == offset) {
+      return image::type_name(row->type_a);
+    }
+    if (statement.b == offset) {
+      return image::type_name(row->type_b);
+    }
+    if (statement.c == offset) {
+      return image::type_name(row->type_c);
+    }
+  }
+  return nullptr;
+}
+
+bool calls_function(const image::Statement& statement, int function_index) {
+  return is_call(image::op_word(statement)) && image::global_int(statement.a) == function_index;
+}
+
+const char* call_site_search(int function_index) {
+  const int64_t last = image::program.numstatements - 1;
+  int64_t p = 0;
+  while (p <= last) {
+    if (!calls_function(image::statement_at(p), function_index)) {
+      ++p;
+      continue;
+    }
+    int64_t q = p + 1;
+    for (;; ++q) {
+      if (q > last) {
+        return nullptr;
+      }
+      const image::Statement& next = image::statement_at(q);
+      int64_t word = image::op_word(next);
+      const image::OpcodeRow* row = row_of(word);
+      if (row != nullptr && next.a == image::OFS_RETURN && row->type_a != image::ev_void) {
+        return image::type_name(row->type_a);
+      }
+      if (row != nullptr && next.b == image::OFS_RETURN && row->type_b != image::ev_void) {
+        return image::type_name(row->type_b);
+      }
+      if (word == image::OP_DONE || (is_call(word) && !calls_function(next, function_index))) {
+        break;
+      }
+    }
+    p = q + 1;
+  }
+  return nullptr;
+}
+
+std::string return_type(const image::FunctionRecord& function, int function_index) {
+  int64_t first_return = -1;
+  for (int64_t p = function.first_statement;; ++p) {
+    const image::Statement& statement = image::statement_at(p);
+    if (statement.op == image::OP_DONE) {
+      break;
+    }
+    if (statement.op != image::OP_RETURN) {
+      continue;
+    }
+    if (first_return < 0) {
+      first_return = p;
+    }
+    if (statement.a != 0) {
+      const image::DefRecord* def = find_globaldef_by_offset(statement.a);
+      if (def != nullptr) {
+        return type_text(*def);
+      }
+    }
+  }
+  if (first_return < 0 || image::statement_at(first_return).a == 0) {
+    return "void";
+  }
+  uint16_t offset = static_cast<uint16_t>(image::statement_at(first_return).a);
+  return infer_return_type(offset, first_return, function_index);
+}
+
+std::string parameter_list(const image::FunctionRecord& function) {
+  std::string text;
+  const int64_t total = parameter_cells(function);
+  if (total <= 0) {
+    return text;
+  }
+  const int64_t start = function.parm_start;
+  const int64_t last = start + total - 1;
+  for (int64_t o = start; o < start + total; ++o) {
+    const image::DefRecord* def = find_globaldef_by_offset(o);
+    if (def != nullptr) {
+      if (def->type == image::ev_vector) {
+        o += 2;
+      }
+      text += declaration_text(*def);
+      if (o < last) {
+        text += ", ";
+      }
+    } else {
+      support::console_printf("No parameter names with offset %lld\n", static_cast<long long>(o));
+      text += support::scratch_printf(o < last ? "float par%lld, " : "float par%lld",
+                                      static_cast<long long>(o - start));
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+int parameter_cells(const image::FunctionRecord& function) {
+  int total = 0;
+  for (int k = 0; k < function.numparms && k < 8; ++k) {
+    total += function.parm_size[k];
+  }
+  return total;
+}
+
+const char* infer_return_type(uint16_t offset, int64_t return_index, int function_index) {
+  const char* type = backward_search(offset, return_index);
+  if (type == nullptr) {
+    type = call_site_search(function_index);
+  }
+  if (type == nullptr) {
+    support::console_printf("Warning: Could not determine return type for %s\n",
+                            image::string_at(image::program.functions[function_index].s_name));
+    type = "float";
+  }
+  return type;
+}
+
+void build_signatures() {
+  const int count = image::program.numfunctions;
+  signatures.texts.assign(count > 0 ? std::min(count, kMaxFunctions) : 0, std::string());
+  for (int i = 1; i < count; ++i) {
+    if (i >= kMaxFunctions) {
+      support::fatal_error("Fatal Error - too many functions.\n");
+    }
+    const image::FunctionRecord& function = image::program.functions[i];
+    const char* name = image::string_at(function.s_name);
+    std::string text;
+    if (function.first_statement <= 0) {
+      const int64_t number = -int64_t{function.first_statement};
+      const char* prototype = number <= 81 ? BuiltinPrototypes[number] : nullptr;
+      if (prototype != nullptr) {
+        text = support::scratch_printf("%s %s", prototype, name);
+      } else {
+        text = support::scratch_printf("void () %s", name);
+        support::console_printf("Warning: unknown builtin %s\n", name);
+      }
+    } else {
+      text = return_type(function, i) + " (" + parameter_list(function) + ") " + name;
+    }
+    signatures.texts[i] = text;
+  }
+}
+
+}  // namespace render

@@ -1,0 +1,21 @@
+// Fatal conditions: raised where they are found, reported only by the entry point.
+#pragma once
+
+#include <string>
+
+namespace support {
+
+// The whole text to print (already with its line ends) and the exit status to return.
+struct FatalCondition {
+  int exit_status;
+  std::string message;
+};
+
+// Input-file failures: the error banner, the message and a newline; exit status 1.
+[[noreturn, gnu::format(printf, 1, 2)]] void error_exit(const char* format, ...);
+
+// Every other condition the run cannot go on from: the message exactly as formatted
+// (callers add the newline where the message has one); exit status 1.
+[[noreturn, gnu::format(printf, 1, 2)]] void fatal_error(const char* format, ...);
+
+}  // namespace support
