@@ -1,0 +1,59 @@
+// Loads built programs into the process-wide image and captures what a routine writes.
+#include "tests/fixture.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "core/output.h"
+#include "driver/run.h"
+#include "image/program_image.h"
+#include "support/console.h"
+
+namespace tests {
+
+void load_fixture(const ProgsBuilder& program) {
+  driver::reset_run();
+  char path[] = "/tmp/progs2qc-fixture-XXXXXX";
+  int fd = ::mkstemp(path);
+  if (fd < 0) {
+    throw std::runtime_error("cannot make a fixture file");
+  }
+  ::close(fd);
+  program.write(path);
+  try {
+    image::load_program_image(path);
+  } catch (...) {
+    ::unlink(path);
+    throw;
+  }
+  ::unlink(path);
+}
+
+Captured capture(const std::function<void()>& routine) {
+  Captured result;
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* stream = ::open_memstream(&buffer, &size);
+  if (stream == nullptr) {
+    throw std::runtime_error("cannot open a memory stream");
+  }
+  std::FILE* previous = core::output.current_output;
+  core::output.current_output = stream;
+  support::console.capture = &result.console;
+  try {
+    routine();
+  } catch (const support::FatalCondition& condition) {
+    result.fatal = condition;
+  }
+  support::console.capture = nullptr;
+  core::output.current_output = previous;
+  std::fclose(stream);
+  result.output.assign(buffer, size);
+  std::free(buffer);
+  return result;
+}
+
+}  // namespace tests
