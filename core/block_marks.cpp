@@ -1,39 +1,10 @@
 // The pre-pass that marks where blocks close and where do-loops open.
 #include "core/block_marks.h"
 
-#include <algorithm>
-
 #include "image/opcodes.h"
+#include "image/program_index.h"
 
 namespace core {
-
-BlockMarks block_marks;
-
-void reset_block_marks() { block_marks = BlockMarks{}; }
-
-namespace {
-
-bool is_jump(int base_opcode) {
-  return base_opcode == image::OP_IF || base_opcode == image::OP_IFNOT ||
-         base_opcode == image::OP_GOTO;
-}
-
-// Whether any instruction in [from, to) is a jump; positions outside the array read as DONE.
-bool jump_between(int64_t from, int64_t to) {
-  const auto& statements = image::program.statements;
-  const int64_t size = static_cast<int64_t>(statements.size());
-  if (block_marks.jumps_before.size() != statements.size() + 1) {
-    block_marks.jumps_before.assign(statements.size() + 1, 0);
-    for (int64_t i = 0; i < size; ++i) {
-      block_marks.jumps_before[i + 1] = block_marks.jumps_before[i] + is_jump(statements[i].op);
-    }
-  }
-  from = std::clamp<int64_t>(from, 0, size);
-  to = std::clamp<int64_t>(to, 0, size);
-  return from < to && block_marks.jumps_before[to] - block_marks.jumps_before[from] > 0;
-}
-
-}  // namespace
 
 bool ifnot_opens_while(int64_t position) {
   const int64_t distance = image::statement_at(position).b;
@@ -50,7 +21,7 @@ bool ifnot_opens_while(int64_t position) {
   if (landing == position) {
     return true;
   }
-  return !jump_between(landing, position);
+  return !image::jump_between(landing, position);
 }
 
 bool ifnot_target_gets_close_mark(int64_t position) {

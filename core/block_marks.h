@@ -7,14 +7,6 @@
 
 namespace core {
 
-struct BlockMarks {
-  // jumps_before[i]: IF, IFNOT and GOTO instructions among 0 .. i - 1. Base opcodes never
-  // change during a run, so this is built once.
-  std::vector<int64_t> jumps_before;
-};
-extern BlockMarks block_marks;
-void reset_block_marks();
-
 // Whether the IFNOT at the position heads a while loop (else an if block). The
 // translator and the marking pass both decide by this.
 bool ifnot_opens_while(int64_t position);

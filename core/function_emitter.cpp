@@ -11,6 +11,7 @@
 #include "core/output.h"
 #include "core/statement_translator.h"
 #include "image/opcodes.h"
+#include "image/program_index.h"
 #include "render/literals.h"
 #include "render/names.h"
 #include "render/signatures.h"
@@ -19,14 +20,7 @@
 
 namespace core {
 
-int find_function_by_name(const char* name) {
-  for (int i = 1; i < image::program.numfunctions; ++i) {
-    if (std::strcmp(image::string_at(image::program.functions[i].s_name), name) == 0) {
-      return i;
-    }
-  }
-  return std::max(image::program.numfunctions, 0);
-}
+int find_function_by_name(const char* name) { return image::first_function_index(name); }
 
 void decompile_function(int function_index) {
   emit_globals_before(function_index,
@@ -35,8 +29,6 @@ void decompile_function(int function_index) {
 }
 
 namespace {
-
-constexpr int64_t kOffsetLimit = 65536;
 
 // The frame-state header " = [ frame, think ]" of a body that opens with an unmarked STATE.
 std::string frame_state_header(const image::FunctionRecord& function) {
@@ -54,11 +46,12 @@ void emit_locals(const image::FunctionRecord& function) {
   if (function.locals <= 0 || function.locals <= parameters) {
     return;
   }
-  // Definitions lie at offsets 0 .. 65535 only, so the walk can skip what lies outside.
-  const int64_t end = std::min(int64_t{function.parm_start} + function.locals, kOffsetLimit);
-  for (int64_t o = std::max<int64_t>(int64_t{function.parm_start} + parameters, 0); o < end; ++o) {
+  // Only offsets that have a definition can give a line, so the walk steps between them.
+  const int64_t end = int64_t{function.parm_start} + function.locals;
+  for (int64_t o = image::next_defined_offset(int64_t{function.parm_start} + parameters); o < end;
+       o = image::next_defined_offset(o + 1)) {
     const image::DefRecord* def = render::find_globaldef_by_offset(o);
-    if (def == nullptr || render::is_immediate(*def)) {
+    if (render::is_immediate(*def)) {
       continue;
     }
     if (def->type == image::ev_function) {

@@ -8,6 +8,7 @@
 #include "core/function_emitter.h"
 #include "core/output.h"
 #include "image/opcodes.h"
+#include "image/program_index.h"
 #include "render/literals.h"
 #include "render/names.h"
 #include "render/signatures.h"
@@ -16,8 +17,6 @@
 namespace core {
 
 namespace {
-
-constexpr int64_t kOffsetLimit = 65536;  // definitions lie at offsets 0 .. 65535
 
 // Writes the line for the first definition at offset o; returns how far o advances
 // beyond the usual one step (the further cells of a vector or a vector field).
@@ -80,18 +79,7 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
 }  // namespace
 
 bool is_constant_global(const image::DefRecord& def, bool saved) {
-  if (saved) {
-    return false;
-  }
-  for (int64_t p = 1; p < image::program.numstatements; ++p) {
-    const image::Statement& statement = image::program.statements[p];
-    const int64_t word = image::op_word(statement);
-    if (word <= image::OP_STORE_FNC && image::OpcodeTable[word].right_associative &&
-        statement.b == def.ofs) {
-      return false;
-    }
-  }
-  return true;
+  return !saved && !image::stored_into(def.ofs);
 }
 
 void emit_globals_before(int function_index, const char* name) {
@@ -105,12 +93,11 @@ void emit_globals_before(int function_index, const char* name) {
   if (start == 0) {
     start = 1;
   }
-  const int64_t end = std::min<int64_t>(record.parm_start, kOffsetLimit);
-  for (int64_t o = std::max<int64_t>(start, 0); o < end; ++o) {
-    image::DefRecord* def = render::find_globaldef_by_offset(o);
-    if (def != nullptr) {
-      o += emit_definition(*def, name);
-    }
+  // Only offsets that have a definition can give a line, so the walk steps between them.
+  const int64_t end = record.parm_start;
+  for (int64_t o = image::next_defined_offset(start); o < end;) {
+    o += emit_definition(*render::find_globaldef_by_offset(o), name);
+    o = image::next_defined_offset(o + 1);
   }
 }
 

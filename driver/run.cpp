@@ -1,7 +1,6 @@
 // The entry point of a run: load, summary, naming of unnamed functions, output.
 #include "driver/run.h"
 
-#include "core/block_marks.h"
 #include "core/expression_slots.h"
 #include "core/output.h"
 #include "driver/output_files.h"
@@ -20,7 +19,6 @@ void reset_run() {
   render::reset_signatures();
   core::reset_output();
   core::reset_expression_slots();
-  core::reset_block_marks();
   reset_output_files();
 }
 

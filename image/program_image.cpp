@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "image/program_index.h"
 #include "support/error.h"
 #include "support/input_file.h"
 
@@ -66,6 +67,7 @@ Statement decode_statement(const unsigned char* bytes) {
 
 void reset_program_image() {
   program = ProgramImage{};
+  reset_program_index();
   program.strings.assign(1, '\0');
   program.statements.assign(kStatementPadding, Statement{});
   program.globals.assign(kGlobalsMinimum, 0);
@@ -140,6 +142,7 @@ LoadResult load_program_image(const char* path) {
   }
 
   support::close_input();
+  build_program_index();
   return LoadResult{version, crc, size};
 }
 
@@ -158,6 +161,7 @@ void rename_function(int index, const std::string& text) {
   program.given_names.push_back(text);
   program.functions[index].s_name =
       kGivenNameBase + static_cast<int64_t>(program.given_names.size()) - 1;
+  forget_function_names();
 }
 
 bool in_statement_array(int64_t index) {
@@ -179,16 +183,22 @@ void add_block_marks(int64_t index, int close_count, int do_count) {
   if (!in_statement_array(index)) {
     return;
   }
-  program.statements[index].close_count += close_count;
-  program.statements[index].do_count += do_count;
+  Statement& statement = program.statements[index];
+  const int64_t old_word = op_word(statement);
+  statement.close_count += close_count;
+  statement.do_count += do_count;
+  note_op_word_change(index, old_word, op_word(statement));
 }
 
 void strip_block_marks(int64_t index) {
   if (!in_statement_array(index)) {
     return;
   }
-  program.statements[index].close_count = 0;
-  program.statements[index].do_count = 0;
+  Statement& statement = program.statements[index];
+  const int64_t old_word = op_word(statement);
+  statement.close_count = 0;
+  statement.do_count = 0;
+  note_op_word_change(index, old_word, op_word(statement));
 }
 
 uint32_t global_cell(int64_t offset) {

@@ -4,27 +4,19 @@
 #include <cstring>
 
 #include "image/opcodes.h"
+#include "image/program_index.h"
 #include "render/literals.h"
 
 namespace render {
 
 image::DefRecord* find_globaldef_by_offset(int64_t offset) {
-  for (image::DefRecord& def : image::program.globaldefs) {
-    if (def.ofs == offset) {
-      return &def;
-    }
-  }
-  return nullptr;
+  int32_t index = image::first_globaldef_index(offset);
+  return index < 0 ? nullptr : &image::program.globaldefs[index];
 }
 
 image::DefRecord* find_fielddef_by_name(const char* name) {
-  for (size_t i = 1; i < image::program.fielddefs.size(); ++i) {
-    image::DefRecord& def = image::program.fielddefs[i];
-    if (std::strcmp(image::string_at(def.s_name), name) == 0) {
-      return &def;
-    }
-  }
-  return nullptr;
+  int32_t index = image::first_fielddef_index(name);
+  return index < 0 ? nullptr : &image::program.fielddefs[index];
 }
 
 const char* def_name(const image::DefRecord& def) { return image::string_at(def.s_name); }

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "image/opcodes.h"
+#include "image/program_index.h"
 #include "render/names.h"
 #include "support/console.h"
 #include "support/error.h"
@@ -28,30 +29,73 @@ const image::OpcodeRow* row_of(int64_t op_word) {
 }
 
 const char* backward_search(uint16_t offset, int64_t return_index) {
-  for (int64_t p = return_index - 1; p >= 1; --p) {
-    const image::Statement& statement = image::statement_at(p);
-    const image::OpcodeRow* row = row_of(image::op_word(statement));
-    if (row == nullptr) {
-      continue;
-    }
-    if (statement.a == offset) {
-      return image::type_name(row->type_a);
-    }
-    if (statement.b == offset) {
-      return image::type_name(row->type_b);
-    }
-    if (statement.c == offset) {
-      return image::type_name(row->type_c);
-    }
+  const int64_t p = image::last_user_before(offset, return_index);
+  if (p < 1) {
+    return nullptr;
   }
-  return nullptr;
+  const image::Statement& statement = image::statement_at(p);
+  const image::OpcodeRow& row = image::OpcodeTable[image::op_word(statement)];
+  if (statement.a == offset) {
+    return image::type_name(row.type_a);
+  }
+  return image::type_name(statement.b == offset ? row.type_b : row.type_c);
 }
 
 bool calls_function(const image::Statement& statement, int function_index) {
   return is_call(image::op_word(statement)) && image::global_int(statement.a) == function_index;
 }
 
+// The type a look-ahead instruction gives to a call's result, or null.
+const char* result_type(const image::Statement& statement) {
+  const image::OpcodeRow* row = row_of(image::op_word(statement));
+  if (row != nullptr && statement.a == image::OFS_RETURN && row->type_a != image::ev_void) {
+    return image::type_name(row->type_a);
+  }
+  if (row != nullptr && statement.b == image::OFS_RETURN && row->type_b != image::ev_void) {
+    return image::type_name(row->type_b);
+  }
+  return nullptr;
+}
+
+// The same walk over the calls of the function only: each look-ahead jumps from stop to
+// stop, and a look-ahead that ends resumes the walk behind it.
+const char* indexed_call_site_search(int function_index) {
+  const image::ProgramIndex& index = image::program_index;
+  auto calls = index.calls_of.find(function_index);
+  if (calls == index.calls_of.end()) {
+    return nullptr;
+  }
+  const int64_t last = image::program.numstatements - 1;
+  int64_t resume = 0;
+  for (int64_t call : calls->second) {
+    if (call < resume) {
+      continue;
+    }
+    for (int64_t q = call + 1;; ++q) {
+      if (q > last) {
+        return nullptr;
+      }
+      q = index.next_stop[q];
+      if (q > last) {
+        return nullptr;
+      }
+      const image::Statement& next = image::statement_at(q);
+      if (const char* type = result_type(next)) {
+        return type;
+      }
+      if (!calls_function(next, function_index)) {
+        resume = q + 1;
+        break;
+      }
+    }
+  }
+  return nullptr;
+}
+
 const char* call_site_search(int function_index) {
+  if (!image::lookup_mode.use_scans) {
+    return indexed_call_site_search(function_index);
+  }
   const int64_t last = image::program.numstatements - 1;
   int64_t p = 0;
   while (p <= last) {
@@ -65,13 +109,9 @@ const char* call_site_search(int function_index) {
         return nullptr;
       }
       const image::Statement& next = image::statement_at(q);
-      int64_t word = image::op_word(next);
-      const image::OpcodeRow* row = row_of(word);
-      if (row != nullptr && next.a == image::OFS_RETURN && row->type_a != image::ev_void) {
-        return image::type_name(row->type_a);
-      }
-      if (row != nullptr && next.b == image::OFS_RETURN && row->type_b != image::ev_void) {
-        return image::type_name(row->type_b);
+      const int64_t word = image::op_word(next);
+      if (const char* type = result_type(next)) {
+        return type;
       }
       if (word == image::OP_DONE || (is_call(word) && !calls_function(next, function_index))) {
         break;
@@ -83,30 +123,20 @@ const char* call_site_search(int function_index) {
 }
 
 std::string return_type(const image::FunctionRecord& function, int function_index) {
-  int64_t first_return = -1;
-  for (int64_t p = function.first_statement;; ++p) {
-    const image::Statement& statement = image::statement_at(p);
-    if (statement.op == image::OP_DONE) {
-      break;
-    }
-    if (statement.op != image::OP_RETURN) {
-      continue;
-    }
-    if (first_return < 0) {
-      first_return = p;
-    }
-    if (statement.a != 0) {
-      const image::DefRecord* def = find_globaldef_by_offset(statement.a);
-      if (def != nullptr) {
-        return type_text(*def);
-      }
-    }
-  }
-  if (first_return < 0 || image::statement_at(first_return).a == 0) {
+  const int64_t done = image::done_from(function.first_statement);
+  const int64_t first_return = image::return_from(function.first_statement);
+  if (first_return >= done) {
     return "void";
   }
-  uint16_t offset = static_cast<uint16_t>(image::statement_at(first_return).a);
-  return infer_return_type(offset, first_return, function_index);
+  const int64_t named_return = image::named_return_from(function.first_statement);
+  if (named_return < done) {
+    return type_text(*find_globaldef_by_offset(image::statement_at(named_return).a));
+  }
+  const image::Statement& statement = image::statement_at(first_return);
+  if (statement.a == 0) {
+    return "void";
+  }
+  return infer_return_type(static_cast<uint16_t>(statement.a), first_return, function_index);
 }
 
 std::string parameter_list(const image::FunctionRecord& function) {
