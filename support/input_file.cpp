@@ -41,7 +41,8 @@ void read_exact(int fd, void* destination, size_t count) {
 }
 
 void seek_to(int fd, int64_t position) {
-  if (::lseek(fd, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(position)) {
+  if (position < 0 ||
+      ::lseek(fd, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(position)) {
     error_exit("File read failure");
   }
 }

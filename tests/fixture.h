@@ -14,8 +14,8 @@ namespace tests {
 void load_fixture(const ProgsBuilder& program);
 
 struct Captured {
-  std::string output;   // what went to the current .qc file
-  std::string console;  // what went to standard output
+  std::string output;                            // what went to the current .qc file
+  std::string console;                           // what went to standard output
   std::optional<support::FatalCondition> fatal;  // the condition that ended the routine
 };
 
