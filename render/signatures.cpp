@@ -209,7 +209,9 @@ void build_signatures() {
         support::console_printf("Warning: unknown builtin %s\n", name);
       }
     } else {
-      text = return_type(function, i) + " (" + parameter_list(function) + ") " + name;
+      // The return type's warning comes before the parameters' warnings.
+      text = return_type(function, i) + " (";
+      text += parameter_list(function) + ") " + name;
     }
     signatures.texts[i] = text;
   }
