@@ -1,0 +1,6 @@
+float x;
+
+void () first =
+{
+	x = 1;
+};

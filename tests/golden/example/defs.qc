@@ -1,0 +1,13 @@
+entity self;
+entity world;
+float time;
+vector v_forward;
+.vector origin;
+.float health;
+.void() think;
+.void(entity attacker, float damage) th_pain;
+.float nextthink;
+void (vector ang) makevectors = #1; 
+string (string s) precache_sound = #19; 
+float () random = #7; 
+void (entity e, float chan, string samp, float vol, float atten) sound = #8; 

@@ -1,0 +1,5 @@
+
+entity () function11 =
+{
+	return (world);
+};

@@ -1,0 +1,7 @@
+float deathmatch;
+
+void () main =
+{
+	W_Precache ();
+	W_FireRocket ();
+};
