@@ -46,8 +46,10 @@ void emit_locals(const image::FunctionRecord& function) {
   if (function.locals <= 0 || function.locals <= parameters) {
     return;
   }
-  // Only offsets that have a definition can give a line, so the walk steps between them.
-  const int64_t end = int64_t{function.parm_start} + function.locals;
+  // Only offsets that have a definition can give a line, so the walk steps between them;
+  // none lies at or beyond kOffsetLimit, however far the local area reaches.
+  const int64_t end =
+      std::min<int64_t>(int64_t{function.parm_start} + function.locals, image::kOffsetLimit);
   for (int64_t o = image::next_defined_offset(int64_t{function.parm_start} + parameters); o < end;
        o = image::next_defined_offset(o + 1)) {
     const image::DefRecord* def = render::find_globaldef_by_offset(o);
@@ -58,7 +60,7 @@ void emit_locals(const image::FunctionRecord& function) {
       support::console_write("Warning Fields and functions must be global\n");
       continue;
     }
-    output_write("\tlocal " + render::declaration_text(*def) + ";\n");
+    output_pieces({"\tlocal ", render::declaration_text(*def), ";\n"});
     if (def->type == image::ev_vector) {
       o += 2;
     }
@@ -77,12 +79,16 @@ void emit_function_body(int function_index) {
     return;
   }
   mark_blocks(function);
-  output_write("\n" + signature);
+  output_pieces({"\n", signature});
   // Slots are cleared before the header so that a think function without a definition
   // cannot pick up text left by the previous function.
   slot_clear_all();
   const bool leading_state = image::op_word_at(function.first_statement) == image::OP_STATE;
-  output_write(leading_state ? frame_state_header(function) : std::string(" ="));
+  if (leading_state) {
+    output_write(frame_state_header(function));
+  } else {
+    output_write(" =");
+  }
   output_write("\n{\n");
   emit_locals(function);
 

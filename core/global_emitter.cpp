@@ -35,9 +35,9 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
     }
     int k = find_function_by_name(name);
     if (k >= image::program.numfunctions) {
-      output_printf("void() %s;\n", name);
+      output_pieces({"void() ", name, ";\n"});
     } else {
-      output_printf("%s;\n", render::signatures.texts[k].c_str());
+      output_pieces({render::signatures.texts[k], ";\n"});
     }
     return 0;
   }
@@ -45,7 +45,7 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
     return 0;
   }
   if (tag == image::ev_void || tag == image::ev_entity) {
-    output_printf("%s %s;\n", image::TypeNameTable[tag], name);
+    output_pieces({image::TypeNameTable[tag], " ", name, ";\n"});
     return 0;
   }
   if (tag == image::ev_field) {
@@ -57,21 +57,21 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
       if (std::strcmp(name, "th_pain") == 0) {
         output_write(".void(entity attacker, float damage) th_pain;\n");
       } else {
-        output_printf(".%s %s;\n", "void()", name);
+        output_pieces({".void() ", name, ";\n"});
       }
       return 0;
     }
-    output_printf(".%s %s;\n", render::type_text(*field).c_str(), name);
+    output_pieces({".", render::type_text(*field), " ", name, ";\n"});
     return field->type == image::ev_vector ? 3 : 0;
   }
   const std::string value = render::format_literal(tag, def.ofs);
   const std::string type = render::type_text(def);
   if (is_constant_global(def, saved)) {
-    output_printf("%s %s    = %s;\n", type.c_str(), name, value.c_str());
+    output_pieces({type, " ", name, "    = ", value, ";\n"});
   } else if (image::global_float(def.ofs) != 0.0f) {
-    output_printf("%s %s /* = %s */;\n", type.c_str(), name, value.c_str());
+    output_pieces({type, " ", name, " /* = ", value, " */;\n"});
   } else {
-    output_printf("%s %s;\n", type.c_str(), name);
+    output_pieces({type, " ", name, ";\n"});
   }
   return tag == image::ev_vector ? 2 : 0;
 }
@@ -93,8 +93,9 @@ void emit_globals_before(int function_index, const char* name) {
   if (start == 0) {
     start = 1;
   }
-  // Only offsets that have a definition can give a line, so the walk steps between them.
-  const int64_t end = record.parm_start;
+  // Only offsets that have a definition can give a line, so the walk steps between them;
+  // none lies at or beyond kOffsetLimit, however far the parameters start.
+  const int64_t end = std::min<int64_t>(record.parm_start, image::kOffsetLimit);
   for (int64_t o = image::next_defined_offset(start); o < end;) {
     o += emit_definition(*render::find_globaldef_by_offset(o), name);
     o = image::next_defined_offset(o + 1);

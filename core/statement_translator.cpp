@@ -1,8 +1,10 @@
 // Turns one instruction of a marked body into QuakeC text on the current output.
 #include "core/statement_translator.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/block_marks.h"
 #include "core/expression_slots.h"
@@ -17,9 +19,22 @@ namespace core {
 
 namespace {
 
-void write_line(int indent, const std::string& text) {
+void write_line(int indent, std::initializer_list<std::string_view> pieces) {
   emit_indent(indent);
-  output_write(text);
+  output_pieces(pieces);
+}
+
+std::string join(std::initializer_list<std::string_view> pieces) {
+  size_t length = 0;
+  for (std::string_view piece : pieces) {
+    length += piece.size();
+  }
+  std::string text;
+  text.reserve(length);
+  for (std::string_view piece : pieces) {
+    text += piece;
+  }
+  return text;
 }
 
 bool writes_coordinate(const std::string& callee, const std::string& argument) {
@@ -60,7 +75,7 @@ void translate_call(const image::FunctionRecord& function, int64_t position, int
   text += ")";
   slot_store(function, image::OFS_RETURN, text);
   if (call_stands_alone(position)) {
-    write_line(indent, text + ";\n");
+    write_line(indent, {text, ";\n"});
   }
 }
 
@@ -70,11 +85,11 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
   const image::Statement& statement = image::statement_at(position);
   for (int i = 0; i < statement.close_count; ++i) {
     --indent;
-    write_line(indent, "}\n");
+    write_line(indent, {"}\n"});
   }
   for (int i = 0; i < statement.do_count; ++i) {
-    write_line(indent, "do\n");
-    write_line(indent, "{\n");
+    write_line(indent, {"do\n"});
+    write_line(indent, {"{\n"});
     ++indent;
   }
   image::strip_block_marks(position);
@@ -96,14 +111,14 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
     std::optional<std::string> c = render::operand_name(statement.c, row.type_c);
     if (is_operator) {
       if (c) {
-        write_line(indent, *c + " = " + a + " " + row.symbol + " " + b + ";\n");
+        write_line(indent, {*c, " = ", a, " ", row.symbol, " ", b, ";\n"});
       } else {
-        slot_store(function, statement.c, "(" + a + " " + row.symbol + " " + b + ")");
+        slot_store(function, statement.c, join({"(", a, " ", row.symbol, " ", b, ")"}));
       }
     } else if (c) {
-      write_line(indent, *c + " = " + a + "." + b + ";\n");
+      write_line(indent, {*c, " = ", a, ".", b, ";\n"});
     } else {
-      slot_store(function, statement.c, a + "." + b);
+      slot_store(function, statement.c, join({a, ".", b}));
     }
   } else if (op >= image::OP_NOT_F && op <= image::OP_NOT_FNC) {
     std::string a = operand_text(function, statement.a, row.type_a);
@@ -112,34 +127,34 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
     std::string a = operand_text(function, statement.a, row.type_a);
     std::optional<std::string> b = render::operand_name(statement.b, row.type_b);
     if (b) {
-      write_line(indent, *b + " = " + a + ";\n");
+      write_line(indent, {*b, " = ", a, ";\n"});
     } else {
       slot_store(function, statement.b, a);
     }
   } else if (op >= image::OP_STOREP_F && op <= image::OP_STOREP_FNC) {
     std::string a = operand_text(function, statement.a, row.type_b);
     std::string b = operand_text(function, statement.b, row.type_b);
-    write_line(indent, b + " = " + a + ";\n");
+    write_line(indent, {b, " = ", a, ";\n"});
   } else if (op == image::OP_RETURN) {
     if (statement.a != 0) {
       std::string a = operand_text(function, statement.a, row.type_a);
-      write_line(indent, "return (" + a + ");\n");
+      write_line(indent, {"return (", a, ");\n"});
     } else {
-      write_line(indent, "return;\n");
+      write_line(indent, {"return;\n"});
     }
   } else if (op == image::OP_IF) {
     std::string a = operand_text(function, statement.a, render::kNoType);
     --indent;
     output_write("\n");
-    write_line(indent, "} while (" + a + ");\n");
+    write_line(indent, {"} while (", a, ");\n"});
   } else if (op == image::OP_IFNOT) {
     std::string a = operand_text(function, statement.a, render::kNoType);
     if (statement.b < 1) {
       support::fatal_error("Found a negative IFNOT jump.\n");
     }
     const char* head = ifnot_opens_while(position) ? "while" : "if";
-    write_line(indent, std::string(head) + " (" + a + ")\n");
-    write_line(indent, "{\n");
+    write_line(indent, {head, " (", a, ")\n"});
+    write_line(indent, {"{\n"});
     ++indent;
   } else if (op >= image::OP_CALL0 && op <= image::OP_CALL8) {
     translate_call(function, position, indent);
@@ -149,14 +164,14 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
       support::fatal_error("Error - Can't determine frame number.\n");
     }
     std::string think = operand_text(function, statement.b, render::kNoType);
-    write_line(indent, "state [ " + render::format_literal(frame->type, frame->ofs) + ", " + think +
-                           " ];\n");
+    write_line(indent,
+               {"state [ ", render::format_literal(frame->type, frame->ofs), ", ", think, " ];\n"});
   } else if (op == image::OP_GOTO) {
     --indent;
-    write_line(indent, "}\n");
+    write_line(indent, {"}\n"});
     if (statement.a > 0) {
-      write_line(indent, "else\n");
-      write_line(indent, "{\n");
+      write_line(indent, {"else\n"});
+      write_line(indent, {"{\n"});
       ++indent;
     }
   }

@@ -42,28 +42,41 @@ bool names_input_file(const std::string& name) {
          status.st_dev == output_files.input_device && status.st_ino == output_files.input_inode;
 }
 
-// Names the run must never write a function into: the project list and the input.
+// Names the run must never write a function into: the project list and the input. A file
+// this run has created is neither, so it is not looked up again.
 bool is_protected_name(const std::string& name) {
-  return name == "progs.src" || names_input_file(name);
+  if (name == "progs.src") {
+    return true;
+  }
+  return output_files.created_files.count(name) == 0 && names_input_file(name);
 }
 
-// Opens for writing ("w") or appending ("a+"), never through a symbolic link.
-std::FILE* open_output(const std::string& name, bool append) {
-  // Non-blocking so that a FIFO of that name cannot stall the run; only a regular
-  // file is accepted.
-  int flags = O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK |
-              (append ? O_RDWR | O_APPEND : O_WRONLY | O_TRUNC);
-  int fd = ::open(name.c_str(), flags, 0666);
+// Opens for writing ("w", replacing the file) or appending ("a+"), never through a
+// symbolic link; -1 when the file cannot be opened or is no regular file (checked once per
+// name). Non-blocking, so that a FIFO of that name cannot stall the run; for a regular
+// file that changes nothing.
+int open_output_file(const std::string& name, bool append) {
+  const int flags =
+      O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : O_TRUNC);
+  const int fd = ::open(name.c_str(), flags, 0666);
+  if (fd < 0 || output_files.created_files.count(name) != 0) {
+    return fd;
+  }
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  output_files.created_files.insert(name);
+  return fd;
+}
+
+std::FILE* open_project_list() {
+  const int fd = open_output_file("progs.src", false);
   if (fd < 0) {
     return nullptr;
   }
-  struct stat status;
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-      ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  std::FILE* file = ::fdopen(fd, append ? "a+" : "w");
+  std::FILE* file = ::fdopen(fd, "w");
   if (file == nullptr) {
     ::close(fd);
   }
@@ -140,7 +153,7 @@ std::string choose_output_file(int function_index) {
 void decompile_all_functions() {
   render::build_signatures();
   if (names_input_file("progs.src") ||
-      (output_files.project_list = open_output("progs.src", false)) == nullptr) {
+      (output_files.project_list = open_project_list()) == nullptr) {
     support::fatal_error("Fatal Error - Could not open \"progs.src\" for output.\n");
   }
   std::fputs("./progs.dat\n\n", output_files.project_list);
@@ -151,14 +164,13 @@ void decompile_all_functions() {
       support::console_printf("decompiling %s...\n", name.c_str());
       std::fprintf(output_files.project_list, "%s\n", name.c_str());
     }
-    std::FILE* file = is_protected_name(name) ? nullptr : open_output(name, created_before);
-    if (file == nullptr) {
+    const int fd = is_protected_name(name) ? -1 : open_output_file(name, created_before);
+    if (fd < 0) {
       support::fatal_error("Fatal Error - Could not open \"%s\" for output.\n", name.c_str());
     }
-    core::output.current_output = file;
+    core::open_output(fd);
     core::decompile_function(i);
-    core::output.current_output = nullptr;
-    if (std::fclose(file) != 0) {
+    if (!core::close_output()) {
       support::fatal_error("Fatal Error - Could not close \"%s\" properly.\n", name.c_str());
     }
   }

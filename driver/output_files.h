@@ -58,7 +58,8 @@ struct OutputFiles {
   std::unordered_set<std::string> source_file_set;
   std::string last_known_file;
   int fallback_file_counter;
-  std::FILE* project_list;   // "progs.src" while the walk runs
+  std::unordered_set<std::string> created_files;  // regular files this run created
+  std::FILE* project_list;                        // "progs.src" while the walk runs
   bool have_input_identity;  // the input's device and inode, so it is never overwritten
   dev_t input_device;
   ino_t input_inode;

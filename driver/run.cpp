@@ -5,6 +5,7 @@
 #include "core/output.h"
 #include "driver/output_files.h"
 #include "image/program_image.h"
+#include "render/literals.h"
 #include "render/signatures.h"
 #include "support/console.h"
 #include "support/error.h"
@@ -17,6 +18,7 @@ void reset_run() {
   support::reset_input_file();
   image::reset_program_image();
   render::reset_signatures();
+  render::reset_literal_cache();
   core::reset_output();
   core::reset_expression_slots();
   reset_output_files();

@@ -294,7 +294,7 @@ int64_t return_from(int64_t first) {
     while (in_statement_array(first) && statement_at(first).op != OP_RETURN) {
       ++first;
     }
-    return in_statement_array(first) ? first : static_cast<int64_t>(program.statements.size());
+    return first;  // the end of the array, or a start outside it, as the tables give
   }
   return from_table(program_index.next_return, first);
 }
@@ -308,7 +308,7 @@ int64_t named_return_from(int64_t first) {
         return first;
       }
     }
-    return static_cast<int64_t>(program.statements.size());
+    return first;
   }
   return from_table(program_index.next_named_return, first);
 }

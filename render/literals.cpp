@@ -51,7 +51,11 @@ std::string quote_string_literal(const char* source) {
   return text;
 }
 
-std::string format_literal(int64_t type_word, int64_t offset) {
+LiteralCache literal_cache;
+
+void reset_literal_cache() { literal_cache = LiteralCache{}; }
+
+static std::string make_literal(int64_t type_word, int64_t offset) {
   switch (type_word) {
     case image::ev_void:
       return "void";
@@ -66,6 +70,18 @@ std::string format_literal(int64_t type_word, int64_t offset) {
     default:
       return support::scratch_printf("bad type %lld", static_cast<long long>(type_word));
   }
+}
+
+std::string format_literal(int64_t type_word, int64_t offset) {
+  if (type_word < 0 || type_word > 0xffff || offset < 0 || offset > 0xffffffffLL) {
+    return make_literal(type_word, offset);
+  }
+  const uint64_t key = static_cast<uint64_t>(type_word) << 32 | static_cast<uint64_t>(offset);
+  auto found = literal_cache.texts.find(key);
+  if (found == literal_cache.texts.end()) {
+    found = literal_cache.texts.emplace(key, make_literal(type_word, offset)).first;
+  }
+  return found->second;
 }
 
 }  // namespace render

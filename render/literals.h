@@ -3,8 +3,17 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 namespace render {
+
+// Literal texts already made in this run. Global cells and strings never change during a
+// run, so a text depends only on the type word and the offset.
+struct LiteralCache {
+  std::unordered_map<uint64_t, std::string> texts;  // by type word << 32 | offset
+};
+extern LiteralCache literal_cache;
+void reset_literal_cache();
 
 // The literal for the value starting at a global offset, by the definition's whole type
 // word: string, float, vector, "void", or "bad type %i" for every other word.

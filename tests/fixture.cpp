@@ -3,8 +3,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "core/output.h"
@@ -34,14 +32,7 @@ void load_fixture(const ProgsBuilder& program) {
 
 Captured capture(const std::function<void()>& routine) {
   Captured result;
-  char* buffer = nullptr;
-  size_t size = 0;
-  std::FILE* stream = ::open_memstream(&buffer, &size);
-  if (stream == nullptr) {
-    throw std::runtime_error("cannot open a memory stream");
-  }
-  std::FILE* previous = core::output.current_output;
-  core::output.current_output = stream;
+  core::open_output(-1);
   support::console.capture = &result.console;
   try {
     routine();
@@ -49,10 +40,8 @@ Captured capture(const std::function<void()>& routine) {
     result.fatal = condition;
   }
   support::console.capture = nullptr;
-  core::output.current_output = previous;
-  std::fclose(stream);
-  result.output.assign(buffer, size);
-  std::free(buffer);
+  result.output = core::output.text;
+  core::close_output();
   return result;
 }
 
