@@ -99,6 +99,7 @@ LoadResult load_program_image(const char* path) {
   bytes = read_section(fd, size, ofs_statements, numstatements, 8);
   program.numstatements = numstatements;
   program.statements.clear();
+  program.statements.reserve(static_cast<size_t>(numstatements) + kStatementPadding);
   for (int64_t i = 0; i < numstatements; ++i) {
     program.statements.push_back(decode_statement(&bytes[i * 8]));
   }
@@ -106,6 +107,7 @@ LoadResult load_program_image(const char* path) {
 
   bytes = read_section(fd, size, ofs_functions, numfunctions, 36);
   program.numfunctions = numfunctions;
+  program.functions.reserve(static_cast<size_t>(numfunctions));
   for (int64_t i = 0; i < numfunctions; ++i) {
     const unsigned char* record = &bytes[i * 36];
     FunctionRecord function{};
@@ -122,12 +124,14 @@ LoadResult load_program_image(const char* path) {
 
   bytes = read_section(fd, size, ofs_globaldefs, numglobaldefs, 8);
   program.numglobaldefs = numglobaldefs;
+  program.globaldefs.reserve(static_cast<size_t>(numglobaldefs));
   for (int64_t i = 0; i < numglobaldefs; ++i) {
     program.globaldefs.push_back(decode_def(&bytes[i * 8]));
   }
 
   bytes = read_section(fd, size, ofs_fielddefs, numfielddefs, 8);
   program.numfielddefs = numfielddefs;
+  program.fielddefs.reserve(static_cast<size_t>(numfielddefs));
   for (int64_t i = 0; i < numfielddefs; ++i) {
     program.fielddefs.push_back(decode_def(&bytes[i * 8]));
   }
@@ -164,21 +168,6 @@ void rename_function(int index, const std::string& text) {
   forget_function_names();
 }
 
-bool in_statement_array(int64_t index) {
-  return index >= 0 && index < static_cast<int64_t>(program.statements.size());
-}
-
-const Statement& statement_at(int64_t index) {
-  static const Statement done{};
-  return in_statement_array(index) ? program.statements[index] : done;
-}
-
-int64_t op_word(const Statement& statement) {
-  return statement.op + int64_t{100} * statement.close_count + int64_t{10000} * statement.do_count;
-}
-
-int64_t op_word_at(int64_t index) { return op_word(statement_at(index)); }
-
 void add_block_marks(int64_t index, int close_count, int do_count) {
   if (!in_statement_array(index)) {
     return;
@@ -199,13 +188,6 @@ void strip_block_marks(int64_t index) {
   statement.close_count = 0;
   statement.do_count = 0;
   note_op_word_change(index, old_word, op_word(statement));
-}
-
-uint32_t global_cell(int64_t offset) {
-  if (offset < 0 || offset >= static_cast<int64_t>(program.globals.size())) {
-    return 0;
-  }
-  return program.globals[offset];
 }
 
 float global_float(int64_t offset) {

@@ -70,18 +70,30 @@ LoadResult load_program_image(const char* path);
 const char* string_at(int64_t offset);
 void rename_function(int index, const std::string& text);
 
+inline bool in_statement_array(int64_t index) {
+  return index >= 0 && index < static_cast<int64_t>(program.statements.size());
+}
 // Instructions outside the statement array read as a zeroed DONE.
-const Statement& statement_at(int64_t index);
-bool in_statement_array(int64_t index);
+inline const Statement& statement_at(int64_t index) {
+  static constexpr Statement done{};
+  return in_statement_array(index) ? program.statements[index] : done;
+}
 // The op word as the file encodes it: base + 100 x close count + 10000 x do count.
-int64_t op_word(const Statement& statement);
-int64_t op_word_at(int64_t index);
+inline int64_t op_word(const Statement& statement) {
+  return statement.op + int64_t{100} * statement.close_count + int64_t{10000} * statement.do_count;
+}
+inline int64_t op_word_at(int64_t index) { return op_word(statement_at(index)); }
 // Marks go only on instructions inside the array.
 void add_block_marks(int64_t index, int close_count, int do_count);
 void strip_block_marks(int64_t index);
 
 // Global cells; offsets outside the area read as 0.
-uint32_t global_cell(int64_t offset);
+inline uint32_t global_cell(int64_t offset) {
+  if (offset < 0 || offset >= static_cast<int64_t>(program.globals.size())) {
+    return 0;
+  }
+  return program.globals[offset];
+}
 float global_float(int64_t offset);
 int32_t global_int(int64_t offset);
 

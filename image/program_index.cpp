@@ -118,12 +118,10 @@ void index_statements() {
     index.next_stop[p] =
         stops_look_ahead(statement) ? static_cast<int32_t>(p) : index.next_stop[p + 1];
     if (is_call(op_word(statement))) {
-      index.calls_of[global_int(statement.a)].push_back(static_cast<int32_t>(p));
+      index.calls.emplace_back(global_int(statement.a), static_cast<int32_t>(p));
     }
   }
-  for (auto& entry : index.calls_of) {
-    std::reverse(entry.second.begin(), entry.second.end());
-  }
+  std::sort(index.calls.begin(), index.calls.end());
 
   index.next_done.assign(size + 1, static_cast<int32_t>(size));
   index.next_return.assign(size + 1, static_cast<int32_t>(size));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace image {
@@ -29,7 +30,9 @@ struct ProgramIndex {
   // Signature-time tables, while no instruction carries marks:
   std::vector<int32_t> operand_start;  // by offset 0..65535 into operand_users
   std::vector<int32_t> operand_users;  // instructions 1.. whose a, b or c names the offset
-  std::unordered_map<int32_t, std::vector<int32_t>> calls_of;  // by function index
+  // Every call instruction as (the function index its operand a holds, its position),
+  // sorted; the calls of one function are a run in position order.
+  std::vector<std::pair<int32_t, int32_t>> calls;
   std::vector<int32_t> next_stop;  // where a call-site look-ahead from i stops or decides
   std::vector<int32_t> next_done;  // first base opcode DONE at or after i
   std::vector<int32_t> next_return;

@@ -61,17 +61,15 @@ const char* result_type(const image::Statement& statement) {
 // stop, and a look-ahead that ends resumes the walk behind it.
 const char* indexed_call_site_search(int function_index) {
   const image::ProgramIndex& index = image::program_index;
-  auto calls = index.calls_of.find(function_index);
-  if (calls == index.calls_of.end()) {
-    return nullptr;
-  }
+  auto call = std::lower_bound(index.calls.begin(), index.calls.end(),
+                               std::make_pair(function_index, int32_t{0}));
   const int64_t last = image::program.numstatements - 1;
   int64_t resume = 0;
-  for (int64_t call : calls->second) {
-    if (call < resume) {
+  for (; call != index.calls.end() && call->first == function_index; ++call) {
+    if (call->second < resume) {
       continue;
     }
-    for (int64_t q = call + 1;; ++q) {
+    for (int64_t q = call->second + 1;; ++q) {
       if (q > last) {
         return nullptr;
       }
