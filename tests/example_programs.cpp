@@ -7,27 +7,7 @@ namespace tests {
 
 using namespace image;
 
-namespace {
-
 constexpr uint16_t kSaved = DEF_SAVEGLOBAL;
-
-// An anonymous constant at the offset.
-void immediate_float(ProgsBuilder& b, int ofs, float value) {
-  b.add_globaldef(ev_float, static_cast<uint16_t>(ofs), "IMMEDIATE");
-  b.set_float(ofs, value);
-}
-
-void immediate_string(ProgsBuilder& b, int ofs, const std::string& text) {
-  b.add_globaldef(ev_string, static_cast<uint16_t>(ofs), "IMMEDIATE");
-  b.set_int(ofs, b.add_string(text));
-}
-
-void function_global(ProgsBuilder& b, int ofs, const std::string& name, int function_index) {
-  b.add_globaldef(ev_function, static_cast<uint16_t>(ofs), name);
-  b.set_int(ofs, function_index);
-}
-
-}  // namespace
 
 ProgsBuilder example_program() {
   ProgsBuilder b = new_program();
@@ -56,13 +36,13 @@ ProgsBuilder example_program() {
   for (int ofs = 34; ofs <= 41; ++ofs) {
     b.set_int(ofs, ofs == 34 ? 0 : ofs - 34);
   }
-  function_global(b, 42, "makevectors", 1);
+  b.add_function_global(42, "makevectors", 1);
   b.add_function(-1, 43, 0, "makevectors", "defs.qc", {3});
-  function_global(b, 46, "precache_sound", 2);
+  b.add_function_global(46, "precache_sound", 2);
   b.add_function(-19, 47, 0, "precache_sound", "defs.qc", {1});
-  function_global(b, 48, "random", 3);
+  b.add_function_global(48, "random", 3);
   b.add_function(-7, 49, 0, "random", "defs.qc");
-  function_global(b, 49, "sound", 4);
+  b.add_function_global(49, "sound", 4);
   b.add_function(-8, 50, 0, "sound", "defs.qc", {1, 1, 1, 1, 1});
 
   // weapons.qc: the constants and variables of defs.qc land in front of W_Precache.
@@ -77,15 +57,15 @@ ProgsBuilder example_program() {
   b.set_vector(59, 0, 0, -1);
 
   // void() W_Precache = { precache_sound ("weapons/r_exp3.wav"); };
-  function_global(b, 62, "W_Precache", 5);
+  b.add_function_global(62, "W_Precache", 5);
   int first = b.add_statement(OP_STORE_F + 2, 64, OFS_PARM0);  // STORE_S
   b.add_statement(OP_CALL0 + 1, 46);
   b.add_statement(OP_DONE);
   b.add_function(first, 63, 0, "W_Precache", "weapons.qc");
-  immediate_string(b, 64, "weapons/r_exp3.wav");
+  b.add_immediate_string(64, "weapons/r_exp3.wav");
 
   // float(float a, float b) max2 = { if (a > b) return a; else return b; };
-  function_global(b, 65, "max2", 6);
+  b.add_function_global(65, "max2", 6);
   b.add_globaldef(ev_float, 66, "a");
   b.add_globaldef(ev_float, 67, "b");
   first = b.add_statement(OP_GT, 66, 67, 68);
@@ -97,11 +77,11 @@ ProgsBuilder example_program() {
   b.add_function(first, 66, 3, "max2", "weapons.qc", {1, 1});
 
   // void() loop_test: a while loop and a do-while loop over a local.
-  function_global(b, 69, "loop_test", 7);
+  b.add_function_global(69, "loop_test", 7);
   b.add_globaldef(ev_float, 70, "i");
-  immediate_float(b, 74, 0);
-  immediate_float(b, 75, 10);
-  immediate_float(b, 76, 1);
+  b.add_immediate_float(74, 0);
+  b.add_immediate_float(75, 10);
+  b.add_immediate_float(76, 1);
   first = b.add_statement(OP_STORE_F, 74, 70);
   b.add_statement(22, 70, 75, 71);  // LT
   b.add_statement(OP_IFNOT, 71, 4);
@@ -116,10 +96,10 @@ ProgsBuilder example_program() {
   b.add_function(first, 70, 4, "loop_test", "weapons.qc");
 
   // player/frames.qc: a frame function and the function it names before its body.
-  function_global(b, 77, "player_stand", 9);
-  function_global(b, 78, "player_run", 8);
-  immediate_float(b, 81, 1);
-  immediate_float(b, 82, 0.1f);
+  b.add_function_global(77, "player_stand", 9);
+  b.add_function_global(78, "player_run", 8);
+  b.add_immediate_float(81, 1);
+  b.add_immediate_float(82, 0.1f);
   first = b.add_statement(OP_STATE, 81, 77);
   b.add_statement(6, 30, 82, 79);  // ADD_F
   b.add_statement(OP_ADDRESS, 28, 41, 80);
@@ -128,10 +108,10 @@ ProgsBuilder example_program() {
   b.add_function(first, 79, 2, "player_run", "player/frames.qc");
 
   b.add_globaldef(ev_float, 83, "r");
-  immediate_float(b, 85, 0.5f);
-  immediate_float(b, 86, 1);
-  immediate_string(b, 87, "misc/null.wav");
-  immediate_float(b, 88, 0);
+  b.add_immediate_float(85, 0.5f);
+  b.add_immediate_float(86, 1);
+  b.add_immediate_string(87, "misc/null.wav");
+  b.add_immediate_float(88, 0);
   first = b.add_statement(OP_CALL0, 48);
   b.add_statement(OP_STORE_F, OFS_RETURN, 83);
   b.add_statement(22, 83, 85, 84);  // LT
@@ -146,7 +126,7 @@ ProgsBuilder example_program() {
   b.add_function(first, 83, 2, "player_stand", "player/frames.qc");
 
   // A source-file name that is no file name: sent to the file its function is known for.
-  function_global(b, 89, "SUB_Null", 10);
+  b.add_function_global(89, "SUB_Null", 10);
   first = b.add_statement(OP_RETURN, 0);
   b.add_statement(OP_DONE);
   b.add_function(first, 90, 0, "SUB_Null", "my-subs.qc");
@@ -160,8 +140,8 @@ ProgsBuilder example_program() {
   b.add_globaldef(ev_float | kSaved, 90, "deathmatch");
   b.add_globaldef(ev_string, 91, "message_text");
   b.set_int(91, b.add_string("hello \"world\""));
-  function_global(b, 92, "main", 12);
-  immediate_float(b, 94, 2);
+  b.add_function_global(92, "main", 12);
+  b.add_immediate_float(94, 2);
   first = b.add_statement(OP_CALL0, 62);
   b.add_statement(OP_STORE_F, 94, OFS_PARM0);
   b.add_statement(OP_STORE_F, 90, OFS_PARM0 + 3);

@@ -25,16 +25,10 @@ using tests::ProgsBuilder;
 
 constexpr uint16_t kSaved = DEF_SAVEGLOBAL;
 
-// A function global whose cell names the record it refers to.
-void function_global(ProgsBuilder& b, int ofs, const std::string& name, int record) {
-  b.add_globaldef(ev_function, static_cast<uint16_t>(ofs), name);
-  b.set_int(ofs, record);
-}
-
 // A builtin declared by its function global at ofs; its parameters follow from ofs + 1.
 void builtin(ProgsBuilder& b, int ofs, const std::string& name, int number,
              std::vector<uint8_t> parm_sizes) {
-  function_global(b, ofs, name, static_cast<int>(b.functions.size()));
+  b.add_function_global(ofs, name, static_cast<int>(b.functions.size()));
   b.add_function(-number, ofs + 1, 0, name, "defs.qc", parm_sizes);
 }
 
@@ -43,16 +37,6 @@ void field(ProgsBuilder& b, int ofs, const std::string& name, uint16_t type, int
   b.add_globaldef(ev_field, static_cast<uint16_t>(ofs), name);
   b.add_fielddef(type, static_cast<uint16_t>(field_ofs), name);
   b.set_int(ofs, field_ofs);
-}
-
-void immediate_float(ProgsBuilder& b, int ofs, float value) {
-  b.add_globaldef(ev_float, static_cast<uint16_t>(ofs), "IMMEDIATE");
-  b.set_float(ofs, value);
-}
-
-void immediate_string(ProgsBuilder& b, int ofs, const std::string& text) {
-  b.add_globaldef(ev_string, static_cast<uint16_t>(ofs), "IMMEDIATE");
-  b.set_int(ofs, b.add_string(text));
 }
 
 // The road of W_Precache: a constant and a prototype in front of it, a string stored into
@@ -71,17 +55,17 @@ ProgsBuilder weapons_program() {
 
   b.add_globaldef(ev_float, 42, "WEAPON_ROCKET");
   b.set_float(42, 8);
-  function_global(b, 43, "W_FireRocket", 8);
-  function_global(b, 44, "W_Precache", 7);
+  b.add_function_global(43, "W_FireRocket", 8);
+  b.add_function_global(44, "W_Precache", 7);
   int first = b.add_statement(OP_STORE_F + 2, 45, OFS_PARM0);  // STORE_S
   b.add_statement(OP_CALL0 + 1, 30);
   b.add_statement(OP_STORE_F + 2, 46, OFS_PARM0);
   b.add_statement(OP_CALL0 + 1, 32);
   b.add_statement(OP_DONE);
   b.add_function(first, 45, 0, "W_Precache", "weapons.qc");
-  immediate_string(b, 45, "weapons/r_exp3.wav");
-  immediate_string(b, 46, "progs/missile.mdl");
-  immediate_float(b, 47, 1);
+  b.add_immediate_string(45, "weapons/r_exp3.wav");
+  b.add_immediate_string(46, "progs/missile.mdl");
+  b.add_immediate_float(47, 1);
 
   b.add_globaldef(ev_entity, 48, "missile");
   first = b.add_statement(OP_CALL0, 34);
@@ -100,7 +84,7 @@ ProgsBuilder weapons_program() {
   b.add_function(first, 48, 2, "W_FireRocket", "weapons.qc");
 
   b.add_globaldef(ev_float | kSaved, 50, "deathmatch");
-  function_global(b, 51, "main", 9);
+  b.add_function_global(51, "main", 9);
   first = b.add_statement(OP_CALL0, 44);
   b.add_statement(OP_CALL0, 43);
   b.add_statement(OP_DONE);
@@ -136,16 +120,16 @@ ProgsBuilder monsters_program() {
   b.set_float(44, 300);
   b.add_globaldef(ev_vector | kSaved, 45, "spot");
   b.set_vector(45, 1, 2, 3);
-  function_global(b, 48, "ai_chase", 4);
+  b.add_function_global(48, "ai_chase", 4);
   b.add_globaldef(ev_float, 49, "dist");
   b.add_globaldef(ev_vector, 50, "dir");
   b.add_globaldef(ev_float, 50, "dir_x");
   b.add_globaldef(ev_float, 51, "dir_y");
   b.add_globaldef(ev_float, 52, "dir_z");
   b.add_globaldef(ev_function, 53, "fp");
-  immediate_float(b, 56, 0);
-  immediate_float(b, 60, 1);
-  immediate_float(b, 61, 2);
+  b.add_immediate_float(56, 0);
+  b.add_immediate_float(60, 1);
+  b.add_immediate_float(61, 2);
   int first = b.add_statement(25, 28, 32, 50);  // INDIRECT_V
   b.add_statement(OP_GT, 49, 56, 54);
   b.add_statement(OP_INDIRECT_F, 28, 31, 55);
@@ -168,18 +152,18 @@ ProgsBuilder monsters_program() {
   b.add_function(first, 49, 13, "ai_chase", "ai\\fight.qc", {1});
 
   // monsters/dog.qc: dog_run2 opens with a STATE that its do-while loop jumps back to.
-  function_global(b, 62, "dog_run1", 5);
-  function_global(b, 63, "dog_run2", 6);
-  immediate_float(b, 64, 1);
-  immediate_float(b, 65, 10);
+  b.add_function_global(62, "dog_run1", 5);
+  b.add_function_global(63, "dog_run2", 6);
+  b.add_immediate_float(64, 1);
+  b.add_immediate_float(65, 10);
   first = b.add_statement(OP_STATE, 64, 63);
   b.add_statement(OP_STORE_F, 65, OFS_PARM0);
   b.add_statement(OP_CALL0 + 1, 48);
   b.add_statement(OP_DONE);
   b.add_function(first, 66, 0, "dog_run1", "monsters/dog.qc");
-  immediate_float(b, 67, 2);
-  immediate_float(b, 68, 1);
-  immediate_float(b, 69, 50);
+  b.add_immediate_float(67, 2);
+  b.add_immediate_float(68, 1);
+  b.add_immediate_float(69, 50);
   first = b.add_statement(OP_STATE, 67, 62);
   b.add_statement(OP_INDIRECT_F, 28, 31, 70);
   b.add_statement(8, 70, 68, 71);  // SUB_F
@@ -195,7 +179,7 @@ ProgsBuilder monsters_program() {
   // "other#.qc" and "bad name.qc" again.
   b.add_globaldef(ev_float, 73, "x");
   b.add_globaldef(ev_float, 74, "y");
-  immediate_float(b, 77, 1);
+  b.add_immediate_float(77, 1);
   first = b.add_statement(OP_NOT_F, 73, 0, 75);
   b.add_statement(63, 75, 74, 76);  // OR
   b.add_statement(OP_IFNOT, 76, 2);
@@ -213,12 +197,12 @@ ProgsBuilder monsters_program() {
   // world.qc: nested calls as arguments, and an if block inside a do-while loop.
   b.add_globaldef(ev_float, 80, "counter");
   b.set_float(80, 3);
-  function_global(b, 81, "main", 10);
-  function_global(b, 82, "helper_a", 7);
+  b.add_function_global(81, "main", 10);
+  b.add_function_global(82, "helper_a", 7);
   b.add_globaldef(ev_float, 83, "best");
-  immediate_float(b, 86, 1);
-  immediate_float(b, 87, 3);
-  immediate_float(b, 88, 0);
+  b.add_immediate_float(86, 1);
+  b.add_immediate_float(87, 3);
+  b.add_immediate_float(88, 0);
   first = b.add_statement(OP_STORE_F + 1, 45, OFS_PARM0);  // STORE_V
   b.add_statement(OP_CALL0 + 1, 37);
   b.add_statement(OP_STORE_F, OFS_RETURN, 84);
@@ -246,7 +230,7 @@ ProgsBuilder monsters_program() {
 ProgsBuilder broken_program() {
   ProgsBuilder b = tests::new_program();
   b.add_globaldef(ev_float | kSaved, 28, "x");
-  immediate_float(b, 29, 1);
+  b.add_immediate_float(29, 1);
   int first = b.add_statement(OP_STORE_F, 29, 28);
   b.add_statement(OP_DONE);
   b.add_function(first, 30, 0, "first", "a.qc");
@@ -319,7 +303,7 @@ TEST(GoldenRun, OutputMatchesTheExpectedFiles) {
 // warns about both reports its return type first.
 TEST(WholeRun, ReturnTypeWarningPrecedesParameterWarnings) {
   ProgsBuilder b = tests::new_program();
-  function_global(b, 28, "random", 1);
+  b.add_function_global(28, "random", 1);
   b.add_function(-7, 29, 0, "random", "defs.qc");
   // Nothing before the RETURN names offset 1 and nothing calls f.
   const int first = b.add_statement(OP_CALL0, 28);

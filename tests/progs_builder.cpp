@@ -5,6 +5,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "image/opcodes.h"
+
 namespace tests {
 
 namespace {
@@ -69,6 +71,24 @@ int ProgsBuilder::add_globaldef(uint16_t type, uint16_t ofs, const std::string& 
 int ProgsBuilder::add_fielddef(uint16_t type, uint16_t ofs, const std::string& name) {
   fielddefs.push_back(RawDef{type, ofs, add_string(name)});
   return static_cast<int>(fielddefs.size()) - 1;
+}
+
+int ProgsBuilder::add_function_global(int ofs, const std::string& name, int function_index) {
+  int index = add_globaldef(image::ev_function, static_cast<uint16_t>(ofs), name);
+  set_int(ofs, function_index);
+  return index;
+}
+
+int ProgsBuilder::add_immediate_float(int ofs, float value) {
+  int index = add_globaldef(image::ev_float, static_cast<uint16_t>(ofs), "IMMEDIATE");
+  set_float(ofs, value);
+  return index;
+}
+
+int ProgsBuilder::add_immediate_string(int ofs, const std::string& text) {
+  int index = add_globaldef(image::ev_string, static_cast<uint16_t>(ofs), "IMMEDIATE");
+  set_int(ofs, add_string(text));
+  return index;
 }
 
 void ProgsBuilder::set_int(int ofs, int32_t value) {

@@ -73,6 +73,11 @@ struct ProgsBuilder {
                    std::vector<uint8_t> parm_sizes = {});
   int add_globaldef(uint16_t type, uint16_t ofs, const std::string& name);
   int add_fielddef(uint16_t type, uint16_t ofs, const std::string& name);
+  // A global of function type whose cell holds the function record's index.
+  int add_function_global(int ofs, const std::string& name, int function_index);
+  // Anonymous constants ("IMMEDIATE") with their values in their cells.
+  int add_immediate_float(int ofs, float value);
+  int add_immediate_string(int ofs, const std::string& text);
   void set_float(int ofs, float value);
   void set_vector(int ofs, float x, float y, float z);
   void set_int(int ofs, int32_t value);
