@@ -27,5 +27,8 @@ void slot_clear_all();
 
 // The operand's name or literal when a global definition has the offset, else its slot.
 std::string operand_text(const image::FunctionRecord& function, int64_t offset, int expected_type);
+// The same into `text`, whose storage is reused.
+void operand_text_into(const image::FunctionRecord& function, int64_t offset, int expected_type,
+                       std::string& text);
 
 }  // namespace core

@@ -24,17 +24,24 @@ void write_line(int indent, std::initializer_list<std::string_view> pieces) {
   output_pieces(pieces);
 }
 
-std::string join(std::initializer_list<std::string_view> pieces) {
-  size_t length = 0;
+// Working texts, reused from instruction to instruction so that their storage is too.
+struct WorkingTexts {
+  std::string a;
+  std::string b;
+  std::string c;
+  std::string callee;
+  std::string argument;
+  std::string expression;
+};
+WorkingTexts working;
+
+// The expression text made of the pieces, in working.expression.
+const std::string& join(std::initializer_list<std::string_view> pieces) {
+  working.expression.clear();
   for (std::string_view piece : pieces) {
-    length += piece.size();
+    working.expression += piece;
   }
-  std::string text;
-  text.reserve(length);
-  for (std::string_view piece : pieces) {
-    text += piece;
-  }
-  return text;
+  return working.expression;
 }
 
 bool writes_coordinate(const std::string& callee, const std::string& argument) {
@@ -60,10 +67,14 @@ bool call_stands_alone(int64_t position) {
 void translate_call(const image::FunctionRecord& function, int64_t position, int indent) {
   const image::Statement& statement = image::statement_at(position);
   const int arguments = statement.op - image::OP_CALL0;
-  const std::string callee = operand_text(function, statement.a, render::kNoType);
-  std::string text = callee + " (";
+  std::string& callee = working.callee;
+  std::string& argument = working.argument;
+  std::string& text = working.expression;
+  operand_text_into(function, statement.a, render::kNoType, callee);
+  text = callee;
+  text += " (";
   for (int i = 0; i < arguments; ++i) {
-    std::string argument = operand_text(function, image::OFS_PARM0 + 3 * i, render::kNoType);
+    operand_text_into(function, image::OFS_PARM0 + 3 * i, render::kNoType, argument);
     text += argument;
     if (writes_coordinate(callee, argument)) {
       text += "_x";
@@ -106,49 +117,58 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
   const bool is_operator = (op >= image::OP_MUL_F && op <= image::OP_GT) ||
                            (op >= image::OP_AND && op <= image::OP_BITOR);
   if (is_operator || (op >= image::OP_INDIRECT_F && op <= image::OP_ADDRESS)) {
-    std::string a = operand_text(function, statement.a, row.type_a);
-    std::string b = operand_text(function, statement.b, row.type_b);
-    std::optional<std::string> c = render::operand_name(statement.c, row.type_c);
+    operand_text_into(function, statement.a, row.type_a, working.a);
+    const std::string& a = working.a;
+    operand_text_into(function, statement.b, row.type_b, working.b);
+    const std::string& b = working.b;
+    const bool c_named = render::operand_name_into(statement.c, row.type_c, working.c);
+    const std::string& c = working.c;
     if (is_operator) {
-      if (c) {
-        write_line(indent, {*c, " = ", a, " ", row.symbol, " ", b, ";\n"});
+      if (c_named) {
+        write_line(indent, {c, " = ", a, " ", row.symbol, " ", b, ";\n"});
       } else {
         slot_store(function, statement.c, join({"(", a, " ", row.symbol, " ", b, ")"}));
       }
-    } else if (c) {
-      write_line(indent, {*c, " = ", a, ".", b, ";\n"});
+    } else if (c_named) {
+      write_line(indent, {c, " = ", a, ".", b, ";\n"});
     } else {
       slot_store(function, statement.c, join({a, ".", b}));
     }
   } else if (op >= image::OP_NOT_F && op <= image::OP_NOT_FNC) {
-    std::string a = operand_text(function, statement.a, row.type_a);
-    slot_store(function, statement.c, "!" + a);
+    operand_text_into(function, statement.a, row.type_a, working.a);
+    const std::string& a = working.a;
+    slot_store(function, statement.c, join({"!", a}));
   } else if (op >= image::OP_STORE_F && op <= image::OP_STORE_FNC) {
-    std::string a = operand_text(function, statement.a, row.type_a);
-    std::optional<std::string> b = render::operand_name(statement.b, row.type_b);
-    if (b) {
-      write_line(indent, {*b, " = ", a, ";\n"});
+    operand_text_into(function, statement.a, row.type_a, working.a);
+    const std::string& a = working.a;
+    if (render::operand_name_into(statement.b, row.type_b, working.b)) {
+      write_line(indent, {working.b, " = ", a, ";\n"});
     } else {
       slot_store(function, statement.b, a);
     }
   } else if (op >= image::OP_STOREP_F && op <= image::OP_STOREP_FNC) {
-    std::string a = operand_text(function, statement.a, row.type_b);
-    std::string b = operand_text(function, statement.b, row.type_b);
+    operand_text_into(function, statement.a, row.type_b, working.a);
+    const std::string& a = working.a;
+    operand_text_into(function, statement.b, row.type_b, working.b);
+    const std::string& b = working.b;
     write_line(indent, {b, " = ", a, ";\n"});
   } else if (op == image::OP_RETURN) {
     if (statement.a != 0) {
-      std::string a = operand_text(function, statement.a, row.type_a);
+      operand_text_into(function, statement.a, row.type_a, working.a);
+      const std::string& a = working.a;
       write_line(indent, {"return (", a, ");\n"});
     } else {
       write_line(indent, {"return;\n"});
     }
   } else if (op == image::OP_IF) {
-    std::string a = operand_text(function, statement.a, render::kNoType);
+    operand_text_into(function, statement.a, render::kNoType, working.a);
+    const std::string& a = working.a;
     --indent;
     output_write("\n");
     write_line(indent, {"} while (", a, ");\n"});
   } else if (op == image::OP_IFNOT) {
-    std::string a = operand_text(function, statement.a, render::kNoType);
+    operand_text_into(function, statement.a, render::kNoType, working.a);
+    const std::string& a = working.a;
     if (statement.b < 1) {
       support::fatal_error("Found a negative IFNOT jump.\n");
     }
@@ -163,9 +183,10 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
     if (frame == nullptr) {
       support::fatal_error("Error - Can't determine frame number.\n");
     }
-    std::string think = operand_text(function, statement.b, render::kNoType);
+    operand_text_into(function, statement.b, render::kNoType, working.b);
+    const std::string& think = working.b;
     write_line(indent,
-               {"state [ ", render::format_literal(frame->type, frame->ofs), ", ", think, " ];\n"});
+               {"state [ ", render::literal_text(frame->type, frame->ofs), ", ", think, " ];\n"});
   } else if (op == image::OP_GOTO) {
     --indent;
     write_line(indent, {"}\n"});

@@ -73,8 +73,13 @@ static std::string make_literal(int64_t type_word, int64_t offset) {
 }
 
 std::string format_literal(int64_t type_word, int64_t offset) {
+  return literal_text(type_word, offset);
+}
+
+const std::string& literal_text(int64_t type_word, int64_t offset) {
   if (type_word < 0 || type_word > 0xffff || offset < 0 || offset > 0xffffffffLL) {
-    return make_literal(type_word, offset);
+    literal_cache.uncached = make_literal(type_word, offset);
+    return literal_cache.uncached;
   }
   const uint64_t key = static_cast<uint64_t>(type_word) << 32 | static_cast<uint64_t>(offset);
   auto found = literal_cache.texts.find(key);

@@ -11,6 +11,7 @@ namespace render {
 // run, so a text depends only on the type word and the offset.
 struct LiteralCache {
   std::unordered_map<uint64_t, std::string> texts;  // by type word << 32 | offset
+  std::string uncached;                             // a text for arguments outside the keys' range
 };
 extern LiteralCache literal_cache;
 void reset_literal_cache();
@@ -18,6 +19,8 @@ void reset_literal_cache();
 // The literal for the value starting at a global offset, by the definition's whole type
 // word: string, float, vector, "void", or "bad type %i" for every other word.
 std::string format_literal(int64_t type_word, int64_t offset);
+// The same text without a copy; valid until the next run.
+const std::string& literal_text(int64_t type_word, int64_t offset);
 
 // Double-quoted, with newline and double quote escaped; at most 245 source characters,
 // followed by "..." when the source has 245 or more.

@@ -42,19 +42,28 @@ std::string declaration_text(const image::DefRecord& def) {
   return type_text(def) + " " + def_name(def);
 }
 
-std::optional<std::string> operand_name(int64_t offset, int expected_type) {
+bool operand_name_into(int64_t offset, int expected_type, std::string& text) {
   const image::DefRecord* def = find_globaldef_by_offset(offset);
   if (def == nullptr) {
-    return std::nullopt;
+    return false;
   }
   if (is_immediate(*def)) {
-    return format_literal(def->type, def->ofs);
+    text = literal_text(def->type, def->ofs);
+    return true;
   }
-  std::string name = def_name(*def);
+  text = def_name(*def);
   if (expected_type == image::ev_float && def->type == image::ev_vector) {
-    name += "_x";
+    text += "_x";
   }
-  return name;
+  return true;
+}
+
+std::optional<std::string> operand_name(int64_t offset, int expected_type) {
+  std::string text;
+  if (!operand_name_into(offset, expected_type, text)) {
+    return std::nullopt;
+  }
+  return text;
 }
 
 }  // namespace render
