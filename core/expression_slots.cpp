@@ -9,6 +9,12 @@ namespace core {
 
 ExpressionSlots slots;
 
+// A parked text is nested into every instruction that reads it, as often as it is read,
+// so crafted code can double a text with each instruction. Beyond this length (the
+// longest in real programs is a few hundred bytes) the run ends instead of growing
+// without bound.
+constexpr size_t kMaxExpressionLength = 65536;
+
 void reset_expression_slots() {
   slots.texts.assign(kSlotCount, std::string());
   slots.defined.assign(kSlotCount, false);
@@ -33,6 +39,9 @@ static int64_t checked_index(const image::FunctionRecord& function, int64_t offs
 
 void slot_store(const image::FunctionRecord& function, int64_t offset, const std::string& text) {
   int64_t index = checked_index(function, offset);
+  if (text.size() > kMaxExpressionLength) {
+    support::fatal_error("Fatal Error - Expression too long.\n");
+  }
   slots.texts[index] = text;
   if (!slots.defined[index]) {
     slots.defined[index] = true;
@@ -40,12 +49,17 @@ void slot_store(const image::FunctionRecord& function, int64_t offset, const std
   }
 }
 
-std::string slot_fetch(const image::FunctionRecord& function, int64_t offset) {
+// The parked text itself; valid until the slot is stored to or cleared.
+static const std::string& parked_text(const image::FunctionRecord& function, int64_t offset) {
   int64_t index = checked_index(function, offset);
   if (!slots.defined[index]) {
     support::fatal_error("Fatal Error - %lld not defined.\n", static_cast<long long>(index));
   }
   return slots.texts[index];
+}
+
+std::string slot_fetch(const image::FunctionRecord& function, int64_t offset) {
+  return parked_text(function, offset);
 }
 
 void slot_clear_all() {
@@ -56,12 +70,17 @@ void slot_clear_all() {
   slots.used.clear();
 }
 
-std::string operand_text(const image::FunctionRecord& function, int64_t offset, int expected_type) {
-  std::optional<std::string> name = render::operand_name(offset, expected_type);
-  if (name) {
-    return *name;
+void operand_text_into(const image::FunctionRecord& function, int64_t offset, int expected_type,
+                       std::string& text) {
+  if (!render::operand_name_into(offset, expected_type, text)) {
+    text = parked_text(function, offset);
   }
-  return slot_fetch(function, offset);
+}
+
+std::string operand_text(const image::FunctionRecord& function, int64_t offset, int expected_type) {
+  std::string text;
+  operand_text_into(function, offset, expected_type, text);
+  return text;
 }
 
 }  // namespace core
