@@ -1,6 +1,7 @@
 // The loaded progs.dat: string area, statements, function records, definitions, globals.
 #include "image/program_image.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/program_index.h"
@@ -15,7 +16,6 @@ namespace {
 
 constexpr int64_t kHeaderSize = 60;
 constexpr int64_t kStatementPadding = 2;  // a CALL at the end looks two instructions ahead
-constexpr int64_t kGlobalsMinimum = 65536 + 2;
 // s_name values from here on refer to given_names, out of reach of any file offset.
 constexpr int64_t kGivenNameBase = int64_t{1} << 32;
 
@@ -29,24 +29,46 @@ uint16_t read_u16(const unsigned char* bytes) {
   return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
-// Reads one section's bytes after checking that the file holds them all.
-std::vector<unsigned char> read_section(int fd, int64_t file_size, int32_t position, int32_t count,
-                                        int64_t element_size) {
+// Room to reserve for a section: its count, but never more than the file could hold, since
+// the count is checked against the file only when the section is read.
+size_t records_that_fit(int32_t count, int64_t file_size, int64_t element_size) {
+  return static_cast<size_t>(std::clamp<int64_t>(count, 0, file_size / element_size));
+}
+
+// Checks that the file holds the whole section and moves to it; false for an empty one.
+bool seek_section(int fd, int64_t file_size, int32_t position, int32_t count,
+                  int64_t element_size) {
   if (count < 0) {
     support::error_exit("File read failure");
   }
-  std::vector<unsigned char> bytes;
   if (count == 0) {
-    return bytes;
+    return false;
   }
-  int64_t length = count * element_size;
-  if (position < 0 || position + length > file_size) {
+  if (position < 0 || position + count * element_size > file_size) {
     support::error_exit("File read failure");
   }
-  bytes.resize(static_cast<size_t>(length));
   support::seek_to(fd, position);
-  support::read_exact(fd, bytes.data(), bytes.size());
-  return bytes;
+  return true;
+}
+
+// Reads a section's records in pieces and hands each one to `decode`, so that no copy of
+// the whole section is held (fresh memory is dear: every page is a fault).
+template <typename Decode>
+void read_records(int fd, int64_t file_size, int32_t position, int32_t count, int64_t element_size,
+                  Decode decode) {
+  if (!seek_section(fd, file_size, position, count, element_size)) {
+    return;
+  }
+  constexpr int64_t kChunkRecords = 4096;
+  std::vector<unsigned char> chunk(static_cast<size_t>(kChunkRecords * element_size));
+  for (int64_t done = 0; done < count;) {
+    const int64_t records = std::min<int64_t>(kChunkRecords, count - done);
+    support::read_exact(fd, chunk.data(), static_cast<size_t>(records * element_size));
+    for (int64_t i = 0; i < records; ++i) {
+      decode(&chunk[static_cast<size_t>(i * element_size)]);
+    }
+    done += records;
+  }
 }
 
 DefRecord decode_def(const unsigned char* bytes) {
@@ -70,7 +92,6 @@ void reset_program_image() {
   reset_program_index();
   program.strings.assign(1, '\0');
   program.statements.assign(kStatementPadding, Statement{});
-  program.globals.assign(kGlobalsMinimum, 0);
 }
 
 LoadResult load_program_image(const char* path) {
@@ -91,25 +112,23 @@ LoadResult load_program_image(const char* path) {
   const int32_t ofs_globals = field[12], numglobals = field[13];
   const int64_t size = support::file_size(fd);
 
-  std::vector<unsigned char> bytes = read_section(fd, size, ofs_strings, numstrings, 1);
   program.strofs = numstrings;
-  program.strings.assign(bytes.begin(), bytes.end());
-  program.strings.push_back('\0');
+  if (seek_section(fd, size, ofs_strings, numstrings, 1)) {
+    program.strings.assign(static_cast<size_t>(numstrings) + 1, '\0');
+    support::read_exact(fd, program.strings.data(), static_cast<size_t>(numstrings));
+  }
 
-  bytes = read_section(fd, size, ofs_statements, numstatements, 8);
   program.numstatements = numstatements;
   program.statements.clear();
-  program.statements.reserve(static_cast<size_t>(numstatements) + kStatementPadding);
-  for (int64_t i = 0; i < numstatements; ++i) {
-    program.statements.push_back(decode_statement(&bytes[i * 8]));
-  }
+  program.statements.reserve(records_that_fit(numstatements, size, 8) + kStatementPadding);
+  read_records(fd, size, ofs_statements, numstatements, 8, [](const unsigned char* record) {
+    program.statements.push_back(decode_statement(record));
+  });
   program.statements.resize(program.statements.size() + kStatementPadding, Statement{});
 
-  bytes = read_section(fd, size, ofs_functions, numfunctions, 36);
   program.numfunctions = numfunctions;
-  program.functions.reserve(static_cast<size_t>(numfunctions));
-  for (int64_t i = 0; i < numfunctions; ++i) {
-    const unsigned char* record = &bytes[i * 36];
+  program.functions.reserve(records_that_fit(numfunctions, size, 36));
+  read_records(fd, size, ofs_functions, numfunctions, 36, [](const unsigned char* record) {
     FunctionRecord function{};
     function.first_statement = read_i32(record);
     function.parm_start = read_i32(record + 4);
@@ -120,30 +139,26 @@ LoadResult load_program_image(const char* path) {
     function.numparms = read_i32(record + 24);
     std::memcpy(function.parm_size, record + 28, 8);
     program.functions.push_back(function);
-  }
+  });
 
-  bytes = read_section(fd, size, ofs_globaldefs, numglobaldefs, 8);
   program.numglobaldefs = numglobaldefs;
-  program.globaldefs.reserve(static_cast<size_t>(numglobaldefs));
-  for (int64_t i = 0; i < numglobaldefs; ++i) {
-    program.globaldefs.push_back(decode_def(&bytes[i * 8]));
-  }
+  program.globaldefs.reserve(records_that_fit(numglobaldefs, size, 8));
+  read_records(fd, size, ofs_globaldefs, numglobaldefs, 8, [](const unsigned char* record) {
+    program.globaldefs.push_back(decode_def(record));
+  });
 
-  bytes = read_section(fd, size, ofs_fielddefs, numfielddefs, 8);
   program.numfielddefs = numfielddefs;
-  program.fielddefs.reserve(static_cast<size_t>(numfielddefs));
-  for (int64_t i = 0; i < numfielddefs; ++i) {
-    program.fielddefs.push_back(decode_def(&bytes[i * 8]));
-  }
+  program.fielddefs.reserve(records_that_fit(numfielddefs, size, 8));
+  read_records(fd, size, ofs_fielddefs, numfielddefs, 8, [](const unsigned char* record) {
+    program.fielddefs.push_back(decode_def(record));
+  });
 
-  bytes = read_section(fd, size, ofs_globals, numglobals, 4);
+  // Cells past the loaded ones read as 0 through global_cell, whatever the offset.
   program.numpr_globals = numglobals;
-  if (numglobals > kGlobalsMinimum) {
-    program.globals.assign(static_cast<size_t>(numglobals), 0);
-  }
-  for (int64_t i = 0; i < numglobals; ++i) {
-    program.globals[i] = static_cast<uint32_t>(read_i32(&bytes[i * 4]));
-  }
+  program.globals.reserve(records_that_fit(numglobals, size, 4));
+  read_records(fd, size, ofs_globals, numglobals, 4, [](const unsigned char* record) {
+    program.globals.push_back(static_cast<uint32_t>(read_i32(record)));
+  });
 
   support::close_input();
   build_program_index();

@@ -48,7 +48,7 @@ struct ProgramImage {
   int32_t numglobaldefs;
   std::vector<DefRecord> fielddefs;
   int32_t numfielddefs;
-  std::vector<uint32_t> globals;  // covers every 16-bit offset plus a vector's two cells
+  std::vector<uint32_t> globals;  // numpr_globals cells; global_cell reads 0 past them
   int32_t numpr_globals;
   std::deque<std::string> given_names;  // names from rename_function; a deque never moves them
 };

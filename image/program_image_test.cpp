@@ -458,8 +458,6 @@ TEST(Globals, CellsOutsideTheAreaReadAsZero) {
   ProgsBuilder builder = tests::new_program();
   builder.set_int(27, -1);
   tests::load_fixture(builder);
-  // Every 16-bit offset and the two cells after it are inside the area.
-  ASSERT_GE(program.globals.size(), size_t{65538});
   EXPECT_EQ(-1, image::global_int(27));
   EXPECT_EQ(0xffffffffu, image::global_cell(27));
   const int64_t size = static_cast<int64_t>(program.globals.size());

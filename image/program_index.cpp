@@ -19,7 +19,7 @@ ProgramIndex program_index;
 
 namespace {
 
-constexpr int64_t kOperandBias = 32768;
+constexpr int64_t kOperandLimit = 32768;  // operands are signed 16-bit
 
 bool is_jump(int base_opcode) {
   return base_opcode == OP_IF || base_opcode == OP_IFNOT || base_opcode == OP_GOTO;
@@ -53,10 +53,9 @@ void index_definitions() {
   for (int32_t i = static_cast<int32_t>(program.globaldefs.size()) - 1; i >= 0; --i) {
     index.first_globaldef_at[program.globaldefs[i].ofs] = i;
   }
-  index.next_defined.assign(kOffsetLimit + 1, static_cast<int32_t>(kOffsetLimit));
-  for (int64_t o = kOffsetLimit - 1; o >= 0; --o) {
-    index.next_defined[o] =
-        index.first_globaldef_at[o] >= 0 ? static_cast<int32_t>(o) : index.next_defined[o + 1];
+  index.defined_offsets.assign(kOffsetLimit / 64, 0);
+  for (const DefRecord& def : program.globaldefs) {
+    index.defined_offsets[def.ofs / 64] |= uint64_t{1} << (def.ofs % 64);
   }
   for (int32_t i = 1; i < static_cast<int32_t>(program.fielddefs.size()); ++i) {
     index.first_fielddef_named.emplace(string_at(program.fielddefs[i].s_name), i);
@@ -73,16 +72,16 @@ void index_statements() {
     index.jumps_before[i + 1] = index.jumps_before[i] + is_jump(program.statements[i].op);
   }
 
-  index.stores_into.assign(2 * kOperandBias, 0);
+  index.stores_into.assign(kOperandLimit, 0);
   for (int64_t p = 1; p < loaded; ++p) {
     const Statement& statement = program.statements[p];
-    if (counts_as_store(op_word(statement))) {
-      ++index.stores_into[statement.b + kOperandBias];
+    if (statement.b >= 0 && counts_as_store(op_word(statement))) {
+      ++index.stores_into[statement.b];
     }
   }
 
   // Instructions naming each offset, in ascending order: counted, then placed.
-  index.operand_start.assign(kOffsetLimit + 1, 0);
+  index.operand_start.assign(kOperandLimit + 1, 0);
   auto for_each_named_offset = [](const Statement& statement, auto&& visit) {
     const int16_t operands[3] = {statement.a, statement.b, statement.c};
     for (int k = 0; k < 3; ++k) {
@@ -98,10 +97,10 @@ void index_statements() {
       for_each_named_offset(statement, [](int value) { ++program_index.operand_start[value + 1]; });
     }
   }
-  for (int64_t o = 0; o < kOffsetLimit; ++o) {
+  for (int64_t o = 0; o < kOperandLimit; ++o) {
     index.operand_start[o + 1] += index.operand_start[o];
   }
-  index.operand_users.assign(index.operand_start[kOffsetLimit], 0);
+  index.operand_users.assign(index.operand_start[kOperandLimit], 0);
   std::vector<int32_t> fill(index.operand_start.begin(), index.operand_start.end() - 1);
   for (int64_t p = 1; p < loaded; ++p) {
     const Statement& statement = program.statements[p];
@@ -182,7 +181,19 @@ int64_t next_defined_offset(int64_t offset) {
     }
     return offset;
   }
-  return program_index.next_defined[offset];
+  const std::vector<uint64_t>& bits = program_index.defined_offsets;
+  if (bits.empty()) {
+    return kOffsetLimit;
+  }
+  size_t word = static_cast<size_t>(offset / 64);
+  uint64_t pending = bits[word] & (~uint64_t{0} << (offset % 64));
+  while (pending == 0) {
+    if (++word == bits.size()) {
+      return kOffsetLimit;
+    }
+    pending = bits[word];
+  }
+  return static_cast<int64_t>(word * 64) + __builtin_ctzll(pending);
 }
 
 int32_t first_fielddef_index(const char* name) {
@@ -246,18 +257,20 @@ bool stored_into(int64_t offset) {
     }
     return false;
   }
-  if (offset < -kOperandBias || offset >= kOperandBias) {
+  if (offset < 0 || offset >= kOperandLimit) {
     return false;
   }
-  return program_index.stores_into[offset + kOperandBias] > 0;
+  return program_index.stores_into[offset] > 0;
 }
 
 void note_op_word_change(int64_t index, int64_t old_word, int64_t new_word) {
   if (index < 1 || index >= program.numstatements || program_index.stores_into.empty()) {
     return;
   }
-  const int64_t slot = program.statements[index].b + kOperandBias;
-  program_index.stores_into[slot] += counts_as_store(new_word) - counts_as_store(old_word);
+  const int16_t b = program.statements[index].b;
+  if (b >= 0) {
+    program_index.stores_into[b] += counts_as_store(new_word) - counts_as_store(old_word);
+  }
 }
 
 int64_t last_user_before(uint16_t offset, int64_t before) {
@@ -270,6 +283,9 @@ int64_t last_user_before(uint16_t offset, int64_t before) {
       }
     }
     return -1;
+  }
+  if (offset >= kOperandLimit) {
+    return -1;  // no signed 16-bit operand names it
   }
   const auto first = program_index.operand_users.begin() + program_index.operand_start[offset];
   const auto last = program_index.operand_users.begin() + program_index.operand_start[offset + 1];

@@ -19,16 +19,17 @@ extern LookupMode lookup_mode;
 
 struct ProgramIndex {
   std::vector<int32_t> first_globaldef_at;  // by offset 0..65535; -1 when none
-  std::vector<int32_t> next_defined;        // by offset: the first offset >= it with a def
+  std::vector<uint64_t> defined_offsets;    // one bit per offset that has a definition
   std::unordered_map<std::string, int32_t> first_fielddef_named;  // from index 1
   std::unordered_map<std::string, int32_t> first_function_named;  // from index 1
   bool functions_named;               // first_function_named is up to date with the names
   std::vector<int32_t> jumps_before;  // IF, IFNOT and GOTO among instructions 0 .. i - 1
-  // Instructions 1 .. numstatements - 1 that store into each b operand (by b + 32768)
-  // while their op word is at most 36: the STORE instructions of the store test.
+  // Instructions 1 .. numstatements - 1 that store into each b operand from 0 to 32767
+  // while their op word is at most 36: the STORE instructions of the store test. (A
+  // negative b never equals a definition's unsigned offset.)
   std::vector<int32_t> stores_into;
   // Signature-time tables, while no instruction carries marks:
-  std::vector<int32_t> operand_start;  // by offset 0..65535 into operand_users
+  std::vector<int32_t> operand_start;  // by offset 0..32767 into operand_users
   std::vector<int32_t> operand_users;  // instructions 1.. whose a, b or c names the offset
   // Every call instruction as (the function index its operand a holds, its position),
   // sorted; the calls of one function are a run in position order.
