@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-RUNS=3
+RUNS=${RUNS:-5}
 SIZES=(1 2 4 8)
 JOBS=$(nproc 2>/dev/null || echo 2)
 WORK=build-bench/bench
@@ -89,6 +89,7 @@ for size in "${SIZES[@]}"; do
       dir="$WORK/run-$size-$build"
       rm -rf "$dir"
       mkdir -p "$dir"
+      sync  # so that writing back the previous run's files does not fall into this one
       (cd "$dir" && "$PWD/../measure" ../time.txt "$program" "$input" >../console-$size-$build.txt)
       read -r w u s m status <"$WORK/time.txt"
       console="$WORK/console-$size-$build.txt"
@@ -112,6 +113,7 @@ for size in "${SIZES[@]}"; do
   fi
   floors=()
   for run in $(seq 1 "$RUNS"); do
+    sync
     line=$(build-bench/io_floor "$input" "$WORK/run-$size-indexed" "$WORK")
     floors+=("$(sed -n 's/.*wall=\([0-9.]*\).*/\1/p' <<<"$line")")
     cycles=$(sed -n 's/.*cycles=\([0-9]*\).*/\1/p' <<<"$line")
