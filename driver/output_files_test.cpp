@@ -32,8 +32,8 @@ struct FunctionSpec {
 tests::ProgsBuilder program_with(const std::vector<FunctionSpec>& functions) {
   tests::ProgsBuilder program = tests::new_program();
   program.add_statement(0);
-  for (const FunctionSpec& spec : functions) {
-    program.add_function(1, 28, 0, spec.name, spec.file);
+  for (const FunctionSpec& function : functions) {
+    program.add_function(1, 28, 0, function.name, function.file);
   }
   const int32_t strofs = static_cast<int32_t>(program.strings.size());
   for (size_t i = 0; i < functions.size(); ++i) {

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,7 @@ struct OutputFile {
 std::string read_text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "io_floor: cannot read %s\n", path.c_str());
-    std::exit(1);
+    throw std::runtime_error("cannot read " + path.string());
   }
   std::ostringstream text;
   text << in.rdbuf();
@@ -92,9 +92,8 @@ std::vector<OutputFile> load_output(const fs::path& directory, std::string& proj
   return files;
 }
 
-void fail(const char* what, const std::string& name) {
-  std::fprintf(stderr, "io_floor: cannot %s %s\n", what, name.c_str());
-  std::exit(1);
+[[noreturn]] void fail(const char* what, const std::string& name) {
+  throw std::runtime_error(std::string("cannot ") + what + " " + name);
 }
 
 size_t read_input(const std::string& path) {
@@ -132,7 +131,7 @@ void write_cycle(const std::string& name, const char* mode, const std::string& b
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int measure(int argc, char** argv) {
   if (argc < 3 || argc > 4) {
     std::fprintf(stderr, "usage: io_floor INPUT OUTPUT_DIR [SCRATCH_PARENT]\n");
     return 2;
@@ -169,4 +168,13 @@ int main(int argc, char** argv) {
   std::printf("io_floor wall=%.6f input_bytes=%zu output_bytes=%zu files=%zu cycles=%zu\n", seconds,
               input_bytes, bytes, files.size(), cycles);
   return 0;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return measure(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "io_floor: %s\n", error.what());
+    return 1;
+  }
 }
