@@ -99,18 +99,23 @@ const BodyCase FrameCases[] = {
      ""},
 };
 
+// Writes the case's body as function "f" of the frame program and compares the text.
+void check_body(const BodyCase& c) {
+  SCOPED_TRACE(c.name);
+  ProgsBuilder b = frame_program();
+  const int first = static_cast<int>(b.statements.size());
+  b.statements.insert(b.statements.end(), c.body.begin(), c.body.end());
+  b.add_function(first, 40, 0, "f");
+  load_with_signatures(b);
+  Captured got = emit_body(1);
+  EXPECT_FALSE(got.fatal);
+  EXPECT_EQ(c.want, got.output);
+  EXPECT_EQ(c.console, got.console);
+}
+
 TEST(EmitFunctionBody, LeadingStateGivesTheHeaderOnlyWithoutMarks) {
   for (const BodyCase& c : FrameCases) {
-    SCOPED_TRACE(c.name);
-    ProgsBuilder b = frame_program();
-    const int first = static_cast<int>(b.statements.size());
-    b.statements.insert(b.statements.end(), c.body.begin(), c.body.end());
-    b.add_function(first, 40, 0, "f");
-    load_with_signatures(b);
-    Captured got = emit_body(1);
-    EXPECT_FALSE(got.fatal);
-    EXPECT_EQ(c.want, got.output);
-    EXPECT_EQ(c.console, got.console);
+    check_body(c);
   }
 }
 
@@ -248,16 +253,7 @@ const BodyCase IndentationCases[] = {
 
 TEST(EmitFunctionBody, CorruptIndentationWarnsAndStillClosesTheFunction) {
   for (const BodyCase& c : IndentationCases) {
-    SCOPED_TRACE(c.name);
-    ProgsBuilder b = frame_program();
-    const int first = static_cast<int>(b.statements.size());
-    b.statements.insert(b.statements.end(), c.body.begin(), c.body.end());
-    b.add_function(first, 40, 0, "f");
-    load_with_signatures(b);
-    Captured got = emit_body(1);
-    EXPECT_FALSE(got.fatal);
-    EXPECT_EQ(c.want, got.output);
-    EXPECT_EQ(c.console, got.console);
+    check_body(c);
   }
 }
 
