@@ -8,6 +8,7 @@
 #include "image/opcodes.h"
 #include "image/program_image.h"
 #include "render/names.h"
+#include "tests/expect_fatal.h"
 #include "tests/fixture.h"
 #include "tests/progs_builder.h"
 
@@ -24,11 +25,7 @@ image::FunctionRecord function_at(int32_t parm_start) {
   return function;
 }
 
-void expect_fatal(const Captured& result, const std::string& message) {
-  ASSERT_TRUE(result.fatal.has_value());
-  EXPECT_EQ(1, result.fatal->exit_status);
-  EXPECT_EQ(message, result.fatal->message);
-}
+using tests::expect_fatal;
 
 struct IndexCase {
   const char* name;

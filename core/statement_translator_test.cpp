@@ -10,6 +10,7 @@
 #include "core/expression_slots.h"
 #include "image/opcodes.h"
 #include "image/program_image.h"
+#include "tests/expect_fatal.h"
 #include "tests/fixture.h"
 #include "tests/progs_builder.h"
 
@@ -151,11 +152,7 @@ Captured translate_one(const std::vector<Instruction>& body, int64_t position, i
   return capture([&] { core::translate_statement(test_function(), position, indent); });
 }
 
-void expect_fatal(const Captured& result, const std::string& message) {
-  ASSERT_TRUE(result.fatal.has_value());
-  EXPECT_EQ(1, result.fatal->exit_status);
-  EXPECT_EQ(message, result.fatal->message);
-}
+using tests::expect_fatal;
 
 struct BodyCase {
   const char* name;
