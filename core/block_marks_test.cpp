@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "image/opcodes.h"
 #include "image/program_image.h"
 #include "tests/fixture.h"
 #include "tests/progs_builder.h"
@@ -18,12 +19,12 @@ struct Instruction {
   int b = 0;
 };
 
-constexpr int OP_DONE = 0;
-constexpr int OP_LT = 22;
-constexpr int OP_STORE_F = 31;
-constexpr int OP_IF = 49;
-constexpr int OP_IFNOT = 50;
-constexpr int OP_GOTO = 61;
+using image::OP_DONE;
+using image::OP_GOTO;
+using image::OP_IF;
+using image::OP_IFNOT;
+using image::OP_LT;
+using image::OP_STORE_F;
 
 // Loads the body at instruction 1 (after the null instruction) and marks it.
 void mark_body(const std::vector<Instruction>& body) {

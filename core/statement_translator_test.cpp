@@ -19,24 +19,24 @@ namespace {
 using tests::capture;
 using tests::Captured;
 
-constexpr int OP_DONE = 0;
-constexpr int OP_ADD_F = 6;
-constexpr int OP_LT = 22;
-constexpr int OP_INDIRECT_F = 24;
-constexpr int OP_ADDRESS = 30;
-constexpr int OP_STORE_F = 31;
-constexpr int OP_STOREP_F = 37;
-constexpr int OP_RETURN = 43;
-constexpr int OP_NOT_F = 44;
-constexpr int OP_IF = 49;
-constexpr int OP_IFNOT = 50;
-constexpr int OP_CALL0 = 51;
-constexpr int OP_CALL1 = 52;
-constexpr int OP_CALL2 = 53;
+using image::OP_ADD_F;
+using image::OP_ADDRESS;
+using image::OP_CALL0;
+using image::OP_CALL1;
+using image::OP_CALL2;
+using image::OP_DONE;
+using image::OP_IF;
+using image::OP_IFNOT;
+using image::OP_INDIRECT_F;
+using image::OP_LT;
+using image::OP_NOT_F;
+using image::OP_RETURN;
+using image::OP_STORE_F;
+using image::OP_STOREP_F;
 constexpr int OP_CALL7 = 58;
-constexpr int OP_STATE = 60;
-constexpr int OP_GOTO = 61;
-constexpr int OP_AND = 62;
+using image::OP_AND;
+using image::OP_GOTO;
+using image::OP_STATE;
 
 // Global offsets of the fixture. The return value and the parameters have no
 // definitions; t1 .. t3 are the function's unnamed temporaries.

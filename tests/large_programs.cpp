@@ -25,38 +25,36 @@ using image::ev_string;
 using image::ev_vector;
 using image::ev_void;
 
-enum LargeOpcode : uint16_t {
-  OP_DONE = 0,
-  OP_MUL_F = 1,
-  OP_MUL_VF = 4,
-  OP_DIV = 5,
-  OP_ADD_F = 6,
-  OP_ADD_V = 7,
-  OP_SUB_F = 8,
-  OP_EQ_F = 10,
-  OP_EQ_E = 13,
-  OP_NE_F = 15,
-  OP_LE = 20,
-  OP_GE = 21,
-  OP_LT = 22,
-  OP_GT = 23,
-  OP_INDIRECT_F = 24,
-  OP_ADDRESS = 30,
-  OP_STORE_F = 31,
-  OP_STOREP_F = 37,
-  OP_RETURN = 43,
-  OP_NOT_F = 44,
-  OP_NOT_ENT = 47,
-  OP_IF = 49,
-  OP_IFNOT = 50,
-  OP_CALL0 = 51,
-  OP_STATE = 60,
-  OP_GOTO = 61,
-  OP_AND = 62,
-  OP_OR = 63,
-  OP_BITAND = 64,
-  OP_BITOR = 65,
-};
+using image::OP_ADD_F;
+using image::OP_ADD_V;
+using image::OP_ADDRESS;
+using image::OP_AND;
+using image::OP_BITAND;
+using image::OP_BITOR;
+using image::OP_CALL0;
+using image::OP_DIV;
+using image::OP_DONE;
+using image::OP_EQ_E;
+using image::OP_EQ_F;
+using image::OP_GE;
+using image::OP_GOTO;
+using image::OP_GT;
+using image::OP_IF;
+using image::OP_IFNOT;
+using image::OP_INDIRECT_F;
+using image::OP_LE;
+using image::OP_LT;
+using image::OP_MUL_F;
+using image::OP_MUL_VF;
+using image::OP_NE_F;
+using image::OP_NOT_ENT;
+using image::OP_NOT_F;
+using image::OP_OR;
+using image::OP_RETURN;
+using image::OP_STATE;
+using image::OP_STORE_F;
+using image::OP_STOREP_F;
+using image::OP_SUB_F;
 
 constexpr uint16_t kSaved = image::DEF_SAVEGLOBAL;
 constexpr int kParm0 = 4;  // argument k is at 4 + 3k, a call's result at 1
