@@ -54,4 +54,23 @@ CompileResult compile_project(Compiler compiler, const std::string& directory,
                               const std::vector<SourceFile>& files,
                               const std::vector<std::string>& options = {});
 
+// The single fteqcc optimisations that change the code of v101 compiled at -O0 (fteqcc -O0
+// -ONAME against fteqcc -O0, compared function by function). Of the others fteqcc applies at
+// -O3, noduplicatestrings, constant_names, constant_names_strings, filenames, unreferenced,
+// locals, function_names and strip_functions change names, strings or tables only, and
+// assignments alone changes nothing.
+struct OptimisationRow {
+  const char* name;  // as in -ONAME
+};
+inline constexpr OptimisationRow FteqccCodeOptimisations[] = {
+    {"shortenifs"},          // a test of NOT_F's result becomes NE_F against 0
+    {"overlaptemps"},        // temporaries share cells across statements
+    {"constantarithmatic"},  // arithmetic on constants is done at compile time
+    {"nonvec_parms"},        // one-cell arguments are copied with STORE_F, not STORE_V
+    {"precache_file"},       // precache_file calls and their strings are left out
+    {"dupconstdefs"},        // equal constants share one cell, named or not
+    {"return_only"},         // a RETURN with no value at the end becomes the DONE
+    {"compound_jumps"},      // a jump to a jump or a return goes straight to its target
+};
+
 }  // namespace tests

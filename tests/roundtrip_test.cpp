@@ -1,0 +1,182 @@
+// Round trips of the Quake 1.01 source: compile, make source from the program, compile again,
+// compare; and which fteqcc optimisations change the code.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compare/progs_compare.h"
+#include "tests/compilers.h"
+
+namespace {
+
+using tests::Compiler;
+
+struct Build {
+  const char* name;
+  Compiler compiler;
+  std::vector<std::string> options;
+};
+
+const std::vector<Build>& v101_builds() {
+  static const std::vector<Build> builds = {
+      {"qcc", Compiler::qcc, {}},
+      {"fteqcc -O0", Compiler::fteqcc, {"-O0"}},
+      {"fteqcc -O1", Compiler::fteqcc, {"-O1"}},
+      {"fteqcc -O2", Compiler::fteqcc, {"-O2"}},
+      {"fteqcc -O3", Compiler::fteqcc, {"-O3"}},
+  };
+  return builds;
+}
+
+// Writes into `directory` a project (progs.src and the files it lists) from which the same
+// compiler should rebuild `progs_dat`. Decompiling progs_dat into directory goes here.
+using MakeSource = std::function<void(const std::string& progs_dat, const std::string& directory)>;
+
+struct RoundTrip {
+  tests::CompileResult original;
+  tests::CompileResult rebuilt;
+  compare::Comparison comparison;
+};
+
+// Compiles v101 as the build says, has make_source write a project for the program, compiles
+// that project the same way and compares the rebuilt program with the original.
+RoundTrip round_trip_v101(const Build& build, const MakeSource& make_source,
+                          const std::string& scratch) {
+  RoundTrip trip{};
+  const std::string source = tests::copy_source(tests::v101_source_dir(), scratch, "original");
+  trip.original = tests::compile(build.compiler, source, build.options);
+  if (trip.original.status != 0) {
+    return trip;
+  }
+  const std::string rebuilt_source = scratch + "/rebuilt/src";
+  make_source(trip.original.progs_path, rebuilt_source);
+  trip.rebuilt = tests::compile(build.compiler, rebuilt_source, build.options);
+  if (trip.rebuilt.status == 0) {
+    trip.comparison =
+        compare::compare_program_files(trip.original.progs_path, trip.rebuilt.progs_path);
+  }
+  return trip;
+}
+
+// Not a decompilation: the source the program was built from, to check the plumbing and that
+// the compilers build the same program twice.
+void copy_original_source(const std::string&, const std::string& directory) {
+  const size_t slash = directory.find_last_of('/');
+  tests::copy_source(tests::v101_source_dir(), directory.substr(0, slash),
+                     directory.substr(slash + 1));
+}
+
+std::string share_line(const compare::FunctionCounts& counts) {
+  const int equal = counts.identical + counts.renumbered;
+  return std::to_string(equal) + " of " + std::to_string(counts.compared) +
+         " functions have equal code (" + std::to_string(counts.identical) + " identical, " +
+         std::to_string(counts.renumbered) + " up to renumbering)";
+}
+
+TEST(V101RoundTrip, ASecondBuildOfTheSameSourceIsTheSameFile) {
+  if (tests::v101_source_dir().empty()) {
+    GTEST_SKIP() << "../shared/qc/v101 is absent";
+  }
+  int trips = 0;
+  for (const Build& build : v101_builds()) {
+    SCOPED_TRACE(build.name);
+    if (tests::compiler_path(build.compiler).empty()) {
+      continue;
+    }
+    const tests::ScratchDirectory scratch = tests::make_scratch_directory();
+    const RoundTrip trip = round_trip_v101(build, copy_original_source, scratch.path);
+    ASSERT_EQ(0, trip.original.status) << trip.original.console;
+    ASSERT_EQ(0, trip.rebuilt.status) << trip.rebuilt.console;
+    const compare::Comparison& comparison = trip.comparison;
+    std::printf("v101 %s, built twice: %s; %s\n  %s\n", build.name,
+                comparison.bytes_identical ? "identical files" : "different files",
+                share_line(comparison.counts).c_str(),
+                compare::summary_line(comparison.counts).c_str());
+    EXPECT_EQ(0, comparison.status) << comparison.report;
+    EXPECT_EQ(2090, comparison.counts.compared);
+    EXPECT_EQ(comparison.counts.compared, comparison.counts.identical);
+    ++trips;
+  }
+  if (trips == 0) {
+    GTEST_SKIP() << "neither qcc nor fteqcc is available";
+  }
+}
+
+// Where fteqcc's -ONAME differs from the name of its optres_NAME line.
+struct OptionSpelling {
+  const char* result_name;
+  const char* option_name;
+};
+constexpr OptionSpelling OptionSpellings[] = {
+    {"shortenifnots", "shortenifs"},
+    {"stripfunctions", "strip_functions"},
+};
+
+// The optimisations fteqcc applies at -O3, from its optres_NAME lines, as -O options.
+std::vector<std::string> optimisations_used_at_o3(const std::string& console) {
+  std::vector<std::string> names;
+  std::istringstream lines(console);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("optres_", 0) == 0) {
+      std::string name = line.substr(7, line.find(' ') - 7);
+      for (const OptionSpelling& spelling : OptionSpellings) {
+        if (name == spelling.result_name) {
+          name = spelling.option_name;
+        }
+      }
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
+TEST(FteqccOptimisations, TheTableNamesEveryOptionThatChangesTheCodeOfV101) {
+  if (tests::v101_source_dir().empty() || tests::compiler_path(Compiler::fteqcc).empty()) {
+    GTEST_SKIP() << "needs ../shared/qc/v101 and fteqcc";
+  }
+  const tests::ScratchDirectory scratch = tests::make_scratch_directory();
+  auto build = [&scratch](const std::string& name, const std::vector<std::string>& options) {
+    const std::string source =
+        tests::copy_source(tests::v101_source_dir(), scratch.path + "/" + name, "src");
+    return tests::compile(Compiler::fteqcc, source, options);
+  };
+  const tests::CompileResult baseline = build("O0", {"-O0"});
+  ASSERT_EQ(0, baseline.status) << baseline.console;
+  const tests::CompileResult o3 = build("O3", {"-O3"});
+  ASSERT_EQ(0, o3.status) << o3.console;
+  const std::vector<std::string> used = optimisations_used_at_o3(o3.console);
+  EXPECT_GE(used.size(), 10u) << o3.console;
+
+  std::set<std::string> changing_code;
+  for (const std::string& name : used) {
+    SCOPED_TRACE(name);
+    const tests::CompileResult single = build(name, {"-O0", "-O" + name});
+    ASSERT_EQ(0, single.status) << single.console;
+    EXPECT_EQ(std::string::npos, single.console.find("Unrecognised optimisation"));
+    const compare::Comparison comparison =
+        compare::compare_program_files(baseline.progs_path, single.progs_path);
+    ASSERT_NE(2, comparison.status) << comparison.report;
+    const compare::FunctionCounts& counts = comparison.counts;
+    const int changed = counts.renumbered + counts.different + counts.only_in_a + counts.only_in_b;
+    std::printf("fteqcc -O0 -O%s against -O0: %s; %d functions with other code\n  %s\n",
+                name.c_str(), comparison.bytes_identical ? "identical files" : "different files",
+                changed, compare::summary_line(counts).c_str());
+    if (changed > 0) {
+      changing_code.insert(name);
+    }
+  }
+  std::set<std::string> listed;
+  for (const tests::OptimisationRow& row : tests::FteqccCodeOptimisations) {
+    listed.insert(row.name);
+    EXPECT_NE(used.end(), std::find(used.begin(), used.end(), row.name)) << row.name;
+  }
+  EXPECT_EQ(changing_code, listed);
+}
+
+}  // namespace
