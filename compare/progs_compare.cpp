@@ -138,8 +138,13 @@ int64_t operand(const image::Statement& statement, int slot) {
 constexpr int64_t kReservedCells = 28;  // null, return value, eight parameters
 constexpr int64_t kFirstParameter = 4;
 
-// Operands are 16-bit words in the file; a cell above 32767 may arrive sign-extended.
-int64_t cell_of(int64_t value) { return value < 0 ? (value & 0xFFFF) : value; }
+// Operands are 16-bit words in the file; a cell above 32767 may arrive sign-extended. Wider
+// operands of a damaged or newer file all read as one cell past the limit, so that the cell
+// tables stay the size of the format's.
+constexpr int64_t kCellLimit = int64_t{1} << 17;
+int64_t cell_of(int64_t value) {
+  return std::min(value < 0 ? (value & 0xFFFF) : value, kCellLimit);
+}
 int64_t jump_of(int64_t value) { return static_cast<int16_t>(value); }
 
 // The type an operand is read or written as. qcc (and fteqcc without nonvec_parms) copies

@@ -293,7 +293,8 @@ TEST(CompareProgramFiles, ConstantsMatchByValueWhateverTheirNames) {
     if (c.value_b == 0) {
       a.set_float(kFactor, 0);
     }
-    const FunctionVerdict* main = find_verdict(compare_built(a, b), "main");
+    const Comparison result = compare_built(a, b);
+    const FunctionVerdict* main = find_verdict(result, "main");
     ASSERT_NE(nullptr, main);
     EXPECT_EQ(c.verdict, main->code) << compare::verdict_text(main->code);
   }
@@ -341,7 +342,8 @@ TEST(CompareProgramFiles, ParametersAndConstantsKeepTheirRoles) {
     SCOPED_TRACE(c.name);
     tests::ProgsBuilder changed = original;
     c.change(changed);
-    const FunctionVerdict* show = find_verdict(compare_built(original, changed), "show");
+    const Comparison result = compare_built(original, changed);
+    const FunctionVerdict* show = find_verdict(result, "show");
     ASSERT_NE(nullptr, show);
     EXPECT_EQ(c.verdict, show->code) << compare::verdict_text(show->code);
   }
