@@ -30,7 +30,7 @@ constexpr const char* HeaderFieldNames[] = {
 static_assert(std::size(HeaderFieldNames) == kHeaderFields);
 
 // What an instruction does with each operand (read a cell, write a cell, jump by the value
-// relative to itself, or nothing: '-', compilers leave 0 there) and the type of each cell.
+// relative to itself, or nothing: '-') and the type of each cell.
 // Types are as the virtual machine uses them: STOREP's value comes first, NOT_S reads a string.
 struct OperandRow {
   const char* roles;  // for a, b and c
@@ -745,7 +745,10 @@ bool same_instruction(const Pair& pair, CellMap& map, const image::Statement& st
   const char* roles = roles_of(statement_a.op);
   for (int slot = 0; slot < 3; ++slot) {
     const int64_t value_a = operand(statement_a, slot), value_b = operand(statement_b, slot);
-    if (roles[slot] == 'j' || roles[slot] == '-') {
+    if (roles[slot] == '-') {
+      continue;  // the machine never reads it (fteqcc leaves a cell number in IF's c)
+    }
+    if (roles[slot] == 'j') {
       if (value_a != value_b) {
         return false;
       }

@@ -335,6 +335,8 @@ TEST(CompareProgramFiles, ParametersAndConstantsKeepTheirRoles) {
          b.statements[5].a = 40;
        },
        CodeVerdict::renumbered},
+      {"a number left in an operand the instruction does not use",
+       [](tests::ProgsBuilder& b) { b.statements[2].b = 29; }, CodeVerdict::renumbered},
       {"an anonymous constant of another value",
        [](tests::ProgsBuilder& b) { b.set_float(29, 21); }, CodeVerdict::different},
   };

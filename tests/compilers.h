@@ -63,7 +63,7 @@ struct OptimisationRow {
   const char* name;  // as in -ONAME
 };
 inline constexpr OptimisationRow FteqccCodeOptimisations[] = {
-    {"shortenifs"},          // a test of NOT_F's result becomes NE_F against 0
+    {"shortenifs"},          // if (!x) tests with NE_F x, 0 and IF, not NOT_F x and IFNOT
     {"overlaptemps"},        // temporaries share cells across statements
     {"constantarithmatic"},  // arithmetic on constants is done at compile time
     {"nonvec_parms"},        // one-cell arguments are copied with STORE_F, not STORE_V
