@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "core/function_emitter.h"
-#include "core/output.h"
+#include "classic/function_emitter.h"
+#include "classic/output.h"
 #include "image/program_image.h"
 #include "render/signatures.h"
 #include "support/console.h"
@@ -168,9 +168,9 @@ void decompile_all_functions() {
     if (fd < 0) {
       support::fatal_error("Fatal Error - Could not open \"%s\" for output.\n", name.c_str());
     }
-    core::open_output(fd);
-    core::decompile_function(i);
-    if (!core::close_output()) {
+    classic::open_output(fd);
+    classic::decompile_function(i);
+    if (!classic::close_output()) {
       support::fatal_error("Fatal Error - Could not close \"%s\" properly.\n", name.c_str());
     }
   }

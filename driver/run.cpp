@@ -1,8 +1,8 @@
 // The entry point of a run: load, summary, naming of unnamed functions, output.
 #include "driver/run.h"
 
-#include "core/expression_slots.h"
-#include "core/output.h"
+#include "classic/expression_slots.h"
+#include "classic/output.h"
 #include "driver/output_files.h"
 #include "image/program_image.h"
 #include "render/literals.h"
@@ -19,8 +19,8 @@ void reset_run() {
   image::reset_program_image();
   render::reset_signatures();
   render::reset_literal_cache();
-  core::reset_output();
-  core::reset_expression_slots();
+  classic::reset_output();
+  classic::reset_expression_slots();
   reset_output_files();
 }
 

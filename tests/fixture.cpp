@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-#include "core/output.h"
+#include "classic/output.h"
 #include "driver/run.h"
 #include "image/program_image.h"
 #include "support/console.h"
@@ -32,7 +32,7 @@ void load_fixture(const ProgsBuilder& program) {
 
 Captured capture(const std::function<void()>& routine) {
   Captured result;
-  core::open_output(-1);
+  classic::open_output(-1);
   support::console.capture = &result.console;
   try {
     routine();
@@ -40,8 +40,8 @@ Captured capture(const std::function<void()>& routine) {
     result.fatal = condition;
   }
   support::console.capture = nullptr;
-  result.output = core::output.text;
-  core::close_output();
+  result.output = classic::output.text;
+  classic::close_output();
   return result;
 }
 

@@ -1,5 +1,5 @@
-// The .qc file that receives everything the core writes.
-#include "core/output.h"
+// The .qc file that receives everything the classic engine writes.
+#include "classic/output.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 
 #include "support/scratch.h"
 
-namespace core {
+namespace classic {
 
 Output output{false, -1, false, std::string()};
 
@@ -90,4 +90,4 @@ void emit_indent(int level) {
   }
 }
 
-}  // namespace core
+}  // namespace classic

@@ -1,21 +1,21 @@
 // Turns one instruction of a marked body into QuakeC text on the current output.
-#include "core/statement_translator.h"
+#include "classic/statement_translator.h"
 
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "core/block_marks.h"
-#include "core/expression_slots.h"
-#include "core/output.h"
+#include "classic/block_marks.h"
+#include "classic/expression_slots.h"
+#include "classic/output.h"
 #include "image/opcodes.h"
 #include "render/literals.h"
 #include "render/names.h"
 #include "support/console.h"
 #include "support/error.h"
 
-namespace core {
+namespace classic {
 
 namespace {
 
@@ -198,4 +198,4 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
   }
 }
 
-}  // namespace core
+}  // namespace classic

@@ -1,5 +1,5 @@
 // Tests for the expression slots: offset re-basing, bounds, store, fetch and clear.
-#include "core/expression_slots.h"
+#include "classic/expression_slots.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ constexpr IndexCase IndexCases[] = {
 TEST(SlotIndex, ReservedOffsetsKeepTheirNumberAndTheRestCountFrom28) {
   for (const IndexCase& c : IndexCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.want, core::slot_index(function_at(c.parm_start), c.offset));
+    EXPECT_EQ(c.want, classic::slot_index(function_at(c.parm_start), c.offset));
   }
 }
 
@@ -72,8 +72,8 @@ TEST(SlotStoreAndFetch, OutOfBoundsIndexEndsTheRunWithTheIndex) {
   const image::FunctionRecord function = function_at(100);
   for (const BoundsCase& c : BoundsCases) {
     SCOPED_TRACE(c.name);
-    expect_fatal(capture([&] { core::slot_store(function, c.offset, "x"); }), c.message);
-    expect_fatal(capture([&] { core::slot_fetch(function, c.offset); }), c.message);
+    expect_fatal(capture([&] { classic::slot_store(function, c.offset, "x"); }), c.message);
+    expect_fatal(capture([&] { classic::slot_fetch(function, c.offset); }), c.message);
   }
 }
 
@@ -83,16 +83,17 @@ TEST(SlotStoreAndFetch, EdgesOfTheValidRangeHoldTexts) {
   const int64_t offsets[] = {1, 100, 4167};
   for (int64_t offset : offsets) {
     SCOPED_TRACE(offset);
-    core::slot_store(function, offset, "text " + std::to_string(offset));
+    classic::slot_store(function, offset, "text " + std::to_string(offset));
   }
   for (int64_t offset : offsets) {
     SCOPED_TRACE(offset);
-    Captured result = capture(
-        [&] { EXPECT_EQ("text " + std::to_string(offset), core::slot_fetch(function, offset)); });
+    Captured result = capture([&] {
+      EXPECT_EQ("text " + std::to_string(offset), classic::slot_fetch(function, offset));
+    });
     EXPECT_FALSE(result.fatal.has_value());
   }
   // Offset 28 and parm_start share index 28.
-  EXPECT_EQ("text 100", core::slot_fetch(function, 28));
+  EXPECT_EQ("text 100", classic::slot_fetch(function, 28));
 }
 
 TEST(SlotStoreAndFetch, OperandWord65535ArrivesAsMinusOne) {
@@ -101,60 +102,61 @@ TEST(SlotStoreAndFetch, OperandWord65535ArrivesAsMinusOne) {
   load_fixture(program);
   const int64_t offset = image::program.statements[1].a;
   EXPECT_EQ(-1, offset);
-  expect_fatal(capture([&] { core::slot_fetch(function_at(100), offset); }),
+  expect_fatal(capture([&] { classic::slot_fetch(function_at(100), offset); }),
                "Fatal Error - Index (-1) out of bounds.\n");
 }
 
 TEST(SlotStoreAndFetch, OutOfBoundsFetchNeverSaysNotDefined) {
   load_fixture(tests::new_program());
   // Offset 50 is in range for a function whose area starts at 40, out of range at 100.
-  core::slot_store(function_at(40), 50, "stored");
-  expect_fatal(capture([&] { core::slot_fetch(function_at(100), 50); }),
+  classic::slot_store(function_at(40), 50, "stored");
+  expect_fatal(capture([&] { classic::slot_fetch(function_at(100), 50); }),
                "Fatal Error - Index (-22) out of bounds.\n");
-  expect_fatal(capture([&] { core::slot_fetch(function_at(100), 0); }),
+  expect_fatal(capture([&] { classic::slot_fetch(function_at(100), 0); }),
                "Fatal Error - Index (0) out of bounds.\n");
 }
 
 TEST(SlotStoreAndFetch, SecondStoreReplacesTheFirst) {
   load_fixture(tests::new_program());
   const image::FunctionRecord function = function_at(100);
-  core::slot_store(function, 101, "first");
-  core::slot_store(function, 101, "second");
-  EXPECT_EQ("second", core::slot_fetch(function, 101));
+  classic::slot_store(function, 101, "first");
+  classic::slot_store(function, 101, "second");
+  EXPECT_EQ("second", classic::slot_fetch(function, 101));
 }
 
 TEST(SlotStoreAndFetch, FetchesAreIndependentCopiesAndLeaveTheText) {
   load_fixture(tests::new_program());
   const image::FunctionRecord function = function_at(100);
-  core::slot_store(function, 4, "x");
-  std::string first = core::slot_fetch(function, 4);
+  classic::slot_store(function, 4, "x");
+  std::string first = classic::slot_fetch(function, 4);
   first += " changed";
-  EXPECT_EQ("x", core::slot_fetch(function, 4));
-  EXPECT_EQ("x", core::slot_fetch(function, 4));
+  EXPECT_EQ("x", classic::slot_fetch(function, 4));
+  EXPECT_EQ("x", classic::slot_fetch(function, 4));
 }
 
 TEST(SlotStoreAndFetch, EmptyParkedTextIsStillDefined) {
   load_fixture(tests::new_program());
   const image::FunctionRecord function = function_at(100);
-  core::slot_store(function, 102, "");
-  Captured result = capture([&] { EXPECT_EQ("", core::slot_fetch(function, 102)); });
+  classic::slot_store(function, 102, "");
+  Captured result = capture([&] { EXPECT_EQ("", classic::slot_fetch(function, 102)); });
   EXPECT_FALSE(result.fatal.has_value());
 }
 
 TEST(SlotStoreAndFetch, NeverStoredEntryIsNotDefined) {
   load_fixture(tests::new_program());
-  expect_fatal(capture([&] { core::slot_fetch(function_at(100), 103); }),
+  expect_fatal(capture([&] { classic::slot_fetch(function_at(100), 103); }),
                "Fatal Error - 31 not defined.\n");
 }
 
 TEST(SlotClearAll, EmptiesEveryEntry) {
   load_fixture(tests::new_program());
   const image::FunctionRecord function = function_at(100);
-  core::slot_store(function, 1, "f ()");
-  core::slot_store(function, 4167, "y");
-  core::slot_clear_all();
-  expect_fatal(capture([&] { core::slot_fetch(function, 1); }), "Fatal Error - 1 not defined.\n");
-  expect_fatal(capture([&] { core::slot_fetch(function, 4167); }),
+  classic::slot_store(function, 1, "f ()");
+  classic::slot_store(function, 4167, "y");
+  classic::slot_clear_all();
+  expect_fatal(capture([&] { classic::slot_fetch(function, 1); }),
+               "Fatal Error - 1 not defined.\n");
+  expect_fatal(capture([&] { classic::slot_fetch(function, 4167); }),
                "Fatal Error - 4095 not defined.\n");
 }
 
@@ -165,17 +167,17 @@ TEST(OperandText, PrefersTheDefinitionOverAParkedText) {
   program.set_float(101, 2.5f);
   load_fixture(program);
   const image::FunctionRecord function = function_at(100);
-  core::slot_store(function, 100, "parked");
-  core::slot_store(function, 101, "parked");
-  core::slot_store(function, 102, "parked");
-  EXPECT_EQ("health", core::operand_text(function, 100, render::kNoType));
-  EXPECT_EQ("2.5", core::operand_text(function, 101, render::kNoType));
-  EXPECT_EQ("parked", core::operand_text(function, 102, render::kNoType));
+  classic::slot_store(function, 100, "parked");
+  classic::slot_store(function, 101, "parked");
+  classic::slot_store(function, 102, "parked");
+  EXPECT_EQ("health", classic::operand_text(function, 100, render::kNoType));
+  EXPECT_EQ("2.5", classic::operand_text(function, 101, render::kNoType));
+  EXPECT_EQ("parked", classic::operand_text(function, 102, render::kNoType));
 }
 
 TEST(OperandText, UndefinedOperandWithoutTextReportsTheSlot) {
   load_fixture(tests::new_program());
-  expect_fatal(capture([] { core::operand_text(function_at(100), 105, render::kNoType); }),
+  expect_fatal(capture([] { classic::operand_text(function_at(100), 105, render::kNoType); }),
                "Fatal Error - 33 not defined.\n");
 }
 

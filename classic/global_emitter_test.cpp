@@ -1,5 +1,5 @@
 // Global definition emitter: the range of the walk and the line written for each global.
-#include "core/global_emitter.h"
+#include "classic/global_emitter.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ Captured walk_before(const ProgsBuilder& program, int function_index, const char
   Captured built = tests::capture([] { render::build_signatures(); });
   EXPECT_FALSE(built.fatal);
   return tests::capture(
-      [function_index, name] { core::emit_globals_before(function_index, name); });
+      [function_index, name] { classic::emit_globals_before(function_index, name); });
 }
 
 struct Record {
@@ -380,7 +380,7 @@ TEST(EmitGlobalsBefore, ClearsTheSavedFlagOfVisitedDefinitionsOnly) {
   }
 
   // A second walk over the same definitions no longer sees the flag: constants now.
-  Captured again = tests::capture([] { core::emit_globals_before(1, "f"); });
+  Captured again = tests::capture([] { classic::emit_globals_before(1, "f"); });
   EXPECT_EQ("float a    = 5;\nvector v    = '1 2 3';\n", again.output);
 }
 

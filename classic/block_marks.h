@@ -5,7 +5,7 @@
 
 #include "image/program_image.h"
 
-namespace core {
+namespace classic {
 
 // Whether the IFNOT at the position heads a while loop (else an if block). The
 // translator and the marking pass both decide by this.
@@ -16,4 +16,4 @@ bool ifnot_target_gets_close_mark(int64_t position);
 
 void mark_blocks(const image::FunctionRecord& function);
 
-}  // namespace core
+}  // namespace classic

@@ -1,11 +1,11 @@
 // Parked texts of unnamed temporaries, keyed by global offset re-based on the function.
-#include "core/expression_slots.h"
+#include "classic/expression_slots.h"
 
 #include "image/opcodes.h"
 #include "render/names.h"
 #include "support/error.h"
 
-namespace core {
+namespace classic {
 
 ExpressionSlots slots;
 
@@ -83,4 +83,4 @@ std::string operand_text(const image::FunctionRecord& function, int64_t offset, 
   return text;
 }
 
-}  // namespace core
+}  // namespace classic

@@ -1,7 +1,7 @@
 // Writes one function record: the globals in front of it, then its declaration or body.
 #pragma once
 
-namespace core {
+namespace classic {
 
 // The first record from index 1 with this name, or numfunctions when none has it.
 int find_function_by_name(const char* name);
@@ -12,4 +12,4 @@ void decompile_function(int function_index);
 
 void emit_function_body(int function_index);
 
-}  // namespace core
+}  // namespace classic

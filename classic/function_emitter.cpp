@@ -1,15 +1,15 @@
 // Writes one function record: the globals in front of it, then its declaration or body.
-#include "core/function_emitter.h"
+#include "classic/function_emitter.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "core/block_marks.h"
-#include "core/expression_slots.h"
-#include "core/global_emitter.h"
-#include "core/output.h"
-#include "core/statement_translator.h"
+#include "classic/block_marks.h"
+#include "classic/expression_slots.h"
+#include "classic/global_emitter.h"
+#include "classic/output.h"
+#include "classic/statement_translator.h"
 #include "image/opcodes.h"
 #include "image/program_index.h"
 #include "render/literals.h"
@@ -18,7 +18,7 @@
 #include "support/console.h"
 #include "support/error.h"
 
-namespace core {
+namespace classic {
 
 int find_function_by_name(const char* name) { return image::first_function_index(name); }
 
@@ -105,4 +105,4 @@ void emit_function_body(int function_index) {
   output_write("};\n");
 }
 
-}  // namespace core
+}  // namespace classic

@@ -1,10 +1,10 @@
 // The pre-pass that marks where blocks close and where do-loops open.
-#include "core/block_marks.h"
+#include "classic/block_marks.h"
 
 #include "image/opcodes.h"
 #include "image/program_index.h"
 
-namespace core {
+namespace classic {
 
 bool ifnot_opens_while(int64_t position) {
   const int64_t distance = image::statement_at(position).b;
@@ -58,4 +58,4 @@ void mark_blocks(const image::FunctionRecord& function) {
   }
 }
 
-}  // namespace core
+}  // namespace classic

@@ -1,12 +1,12 @@
 // Writes the global definitions that lie in front of a function in the global area.
-#include "core/global_emitter.h"
+#include "classic/global_emitter.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "core/function_emitter.h"
-#include "core/output.h"
+#include "classic/function_emitter.h"
+#include "classic/output.h"
 #include "image/opcodes.h"
 #include "image/program_index.h"
 #include "render/literals.h"
@@ -14,7 +14,7 @@
 #include "render/signatures.h"
 #include "support/error.h"
 
-namespace core {
+namespace classic {
 
 namespace {
 
@@ -102,4 +102,4 @@ void emit_globals_before(int function_index, const char* name) {
   }
 }
 
-}  // namespace core
+}  // namespace classic

@@ -7,7 +7,7 @@
 
 #include "image/program_image.h"
 
-namespace core {
+namespace classic {
 
 constexpr int kSlotCount = 4096;
 
@@ -31,4 +31,4 @@ std::string operand_text(const image::FunctionRecord& function, int64_t offset, 
 void operand_text_into(const image::FunctionRecord& function, int64_t offset, int expected_type,
                        std::string& text);
 
-}  // namespace core
+}  // namespace classic

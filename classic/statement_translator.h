@@ -5,11 +5,11 @@
 
 #include "image/program_image.h"
 
-namespace core {
+namespace classic {
 
 // Prints the instruction's block marks, strips them, then the instruction itself:
 // a line, a parked expression, or a block opening or closing. `indent` is the body's
 // indentation counter.
 void translate_statement(const image::FunctionRecord& function, int64_t position, int& indent);
 
-}  // namespace core
+}  // namespace classic

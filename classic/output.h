@@ -1,11 +1,11 @@
-// The .qc file that receives everything the core writes.
+// The .qc file that receives everything the classic engine writes.
 #pragma once
 
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
-namespace core {
+namespace classic {
 
 // Text for the current file is gathered here and handed to the file in large pieces and
 // when it is closed.
@@ -30,4 +30,4 @@ void output_pieces(std::initializer_list<std::string_view> pieces);
 // One tab per level; nothing at level 0 or below.
 void emit_indent(int level);
 
-}  // namespace core
+}  // namespace classic

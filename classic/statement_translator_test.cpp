@@ -1,13 +1,13 @@
 // Tests for the statement translator: lines, parked expressions, blocks and failures.
-#include "core/statement_translator.h"
+#include "classic/statement_translator.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "core/block_marks.h"
-#include "core/expression_slots.h"
+#include "classic/block_marks.h"
+#include "classic/expression_slots.h"
 #include "image/opcodes.h"
 #include "image/program_image.h"
 #include "tests/expect_fatal.h"
@@ -136,9 +136,9 @@ Captured translate_body(const std::vector<Instruction>& body, int& indent) {
   tests::load_fixture(program_with(body));
   indent = 1;
   return capture([&] {
-    core::mark_blocks(test_function());
+    classic::mark_blocks(test_function());
     for (int64_t p = 1;; ++p) {
-      core::translate_statement(test_function(), p, indent);
+      classic::translate_statement(test_function(), p, indent);
       if (image::op_word_at(p) == 0) {
         break;
       }
@@ -149,7 +149,7 @@ Captured translate_body(const std::vector<Instruction>& body, int& indent) {
 // Translates only the instruction at the position, unmarked by any pass.
 Captured translate_one(const std::vector<Instruction>& body, int64_t position, int& indent) {
   tests::load_fixture(program_with(body));
-  return capture([&] { core::translate_statement(test_function(), position, indent); });
+  return capture([&] { classic::translate_statement(test_function(), position, indent); });
 }
 
 using tests::expect_fatal;
@@ -361,12 +361,12 @@ TEST(TranslateStatement, CallIsPrintedUnlessTheNextTwoReadItsResult) {
         {{OP_STORE_F, ofs::x, ofs::parm0}, {OP_CALL1, ofs::f}, c.next, c.after_next, {OP_DONE}}));
     int indent = 1;
     Captured result = capture([&] {
-      core::translate_statement(test_function(), 1, indent);
-      core::translate_statement(test_function(), 2, indent);
+      classic::translate_statement(test_function(), 1, indent);
+      classic::translate_statement(test_function(), 2, indent);
     });
     EXPECT_FALSE(result.fatal.has_value());
     EXPECT_EQ(c.printed ? "\tf (x);\n" : "", result.output);
-    EXPECT_EQ("f (x)", core::slot_fetch(test_function(), ofs::ret));
+    EXPECT_EQ("f (x)", classic::slot_fetch(test_function(), ofs::ret));
   }
 }
 
@@ -411,9 +411,9 @@ TEST(TranslateStatement, StoreIntoUnnamedOffsetParksTheBareText) {
                                    indent);
   EXPECT_FALSE(result.fatal.has_value());
   EXPECT_EQ("", result.output);
-  EXPECT_EQ("(x + 1)", core::slot_fetch(test_function(), ofs::parm0));
-  EXPECT_EQ("x", core::slot_fetch(test_function(), ofs::parm1));
-  EXPECT_EQ("y", core::slot_fetch(test_function(), ofs::t2));
+  EXPECT_EQ("(x + 1)", classic::slot_fetch(test_function(), ofs::parm0));
+  EXPECT_EQ("x", classic::slot_fetch(test_function(), ofs::parm1));
+  EXPECT_EQ("y", classic::slot_fetch(test_function(), ofs::t2));
 }
 
 struct IfnotFailureCase {
@@ -534,7 +534,7 @@ TEST(TranslateStatement, StateWithoutFrameDefinitionEndsTheRun) {
   tests::ProgsBuilder program = program_with({{OP_STATE, 0, 0}, {OP_DONE}});
   program.globaldefs.clear();
   tests::load_fixture(program);
-  Captured result = capture([&] { core::translate_statement(test_function(), 1, indent); });
+  Captured result = capture([&] { classic::translate_statement(test_function(), 1, indent); });
   expect_fatal(result, "Error - Can't determine frame number.\n");
   EXPECT_EQ("", result.output);
 }

@@ -1,5 +1,5 @@
 // Tests for the marking pass: which instructions get close and do marks.
-#include "core/block_marks.h"
+#include "classic/block_marks.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ void mark_body(const std::vector<Instruction>& body) {
   }
   program.add_function(1, 40, 0, "f");
   tests::load_fixture(program);
-  core::mark_blocks(image::program.functions[1]);
+  classic::mark_blocks(image::program.functions[1]);
 }
 
 std::vector<int64_t> op_words(size_t count) {
@@ -186,7 +186,7 @@ TEST(MarkBlocks, StartsAtFirstStatementAndStopsAtDone) {
   program.add_statement(OP_IF, 0, -1);
   program.add_function(3, 40, 0, "f");
   tests::load_fixture(program);
-  core::mark_blocks(image::program.functions[1]);
+  classic::mark_blocks(image::program.functions[1]);
   EXPECT_EQ((std::vector<int64_t>{OP_STORE_F, OP_IF, OP_IF, 10000 + OP_STORE_F, OP_DONE, OP_IF}),
             op_words(6));
 }

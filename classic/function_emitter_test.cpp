@@ -1,5 +1,5 @@
 // Function emitter: builtin lines, the frame-state header, locals, the body and its warnings.
-#include "core/function_emitter.h"
+#include "classic/function_emitter.h"
 
 #include <gtest/gtest.h>
 
@@ -26,11 +26,11 @@ void load_with_signatures(const ProgsBuilder& program) {
 }
 
 Captured emit_body(int function_index) {
-  return tests::capture([function_index] { core::emit_function_body(function_index); });
+  return tests::capture([function_index] { classic::emit_function_body(function_index); });
 }
 
 Captured decompile(int function_index) {
-  return tests::capture([function_index] { core::decompile_function(function_index); });
+  return tests::capture([function_index] { classic::decompile_function(function_index); });
 }
 
 // A float global x at 28, a function global th at 29, the anonymous constant 1 at 30 and
@@ -288,11 +288,11 @@ TEST(FindFunctionByName, FirstRecordFromIndexOneOrTheCount) {
   b.add_function(first, 28, 0, "b");
   b.add_function(first, 28, 0, "a");
   tests::load_fixture(b);
-  EXPECT_EQ(1, core::find_function_by_name("a"));
-  EXPECT_EQ(2, core::find_function_by_name("b"));
-  EXPECT_EQ(4, core::find_function_by_name("c"));
+  EXPECT_EQ(1, classic::find_function_by_name("a"));
+  EXPECT_EQ(2, classic::find_function_by_name("b"));
+  EXPECT_EQ(4, classic::find_function_by_name("c"));
   // Record 0 has the empty name but is never a function.
-  EXPECT_EQ(4, core::find_function_by_name(""));
+  EXPECT_EQ(4, classic::find_function_by_name(""));
 }
 
 }  // namespace

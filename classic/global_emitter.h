@@ -3,7 +3,7 @@
 
 #include "image/program_image.h"
 
-namespace core {
+namespace classic {
 
 // Declares the globals between the previous record's area and record function_index's
 // parameters; `name` is that record's name, whose own definition is left to the body.
@@ -12,4 +12,4 @@ void emit_globals_before(int function_index, const char* name);
 // True when the global was not saved and no STORE instruction assigns it.
 bool is_constant_global(const image::DefRecord& def, bool saved);
 
-}  // namespace core
+}  // namespace classic
