@@ -1,8 +1,8 @@
 // Parked texts of unnamed temporaries, keyed by global offset re-based on the function.
 #include "classic/expression_slots.h"
 
+#include "classic/names.h"
 #include "image/opcodes.h"
-#include "render/names.h"
 #include "support/error.h"
 
 namespace classic {
@@ -72,7 +72,7 @@ void slot_clear_all() {
 
 void operand_text_into(const image::FunctionRecord& function, int64_t offset, int expected_type,
                        std::string& text) {
-  if (!render::operand_name_into(offset, expected_type, text)) {
+  if (!classic::operand_name_into(offset, expected_type, text)) {
     text = parked_text(function, offset);
   }
 }

@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "classic/names.h"
 #include "image/opcodes.h"
 #include "image/program_image.h"
-#include "render/names.h"
 #include "tests/expect_fatal.h"
 #include "tests/fixture.h"
 #include "tests/progs_builder.h"
@@ -170,14 +170,14 @@ TEST(OperandText, PrefersTheDefinitionOverAParkedText) {
   classic::slot_store(function, 100, "parked");
   classic::slot_store(function, 101, "parked");
   classic::slot_store(function, 102, "parked");
-  EXPECT_EQ("health", classic::operand_text(function, 100, render::kNoType));
-  EXPECT_EQ("2.5", classic::operand_text(function, 101, render::kNoType));
-  EXPECT_EQ("parked", classic::operand_text(function, 102, render::kNoType));
+  EXPECT_EQ("health", classic::operand_text(function, 100, classic::kNoType));
+  EXPECT_EQ("2.5", classic::operand_text(function, 101, classic::kNoType));
+  EXPECT_EQ("parked", classic::operand_text(function, 102, classic::kNoType));
 }
 
 TEST(OperandText, UndefinedOperandWithoutTextReportsTheSlot) {
   load_fixture(tests::new_program());
-  expect_fatal(capture([] { classic::operand_text(function_at(100), 105, render::kNoType); }),
+  expect_fatal(capture([] { classic::operand_text(function_at(100), 105, classic::kNoType); }),
                "Fatal Error - 33 not defined.\n");
 }
 

@@ -8,13 +8,13 @@
 #include "classic/block_marks.h"
 #include "classic/expression_slots.h"
 #include "classic/global_emitter.h"
+#include "classic/literals.h"
+#include "classic/names.h"
 #include "classic/output.h"
+#include "classic/signatures.h"
 #include "classic/statement_translator.h"
 #include "image/opcodes.h"
 #include "image/program_index.h"
-#include "render/literals.h"
-#include "render/names.h"
-#include "render/signatures.h"
 #include "support/console.h"
 #include "support/error.h"
 
@@ -33,16 +33,16 @@ namespace {
 // The frame-state header " = [ frame, think ]" of a body that opens with an unmarked STATE.
 std::string frame_state_header(const image::FunctionRecord& function) {
   const image::Statement& state = image::statement_at(function.first_statement);
-  const image::DefRecord* frame = render::find_globaldef_by_offset(state.a);
+  const image::DefRecord* frame = classic::find_globaldef_by_offset(state.a);
   if (frame == nullptr) {
     support::fatal_error("Fatal Error - Can't determine frame number.");
   }
-  std::string think = operand_text(function, state.b, render::kNoType);
-  return " = [ " + render::format_literal(frame->type, frame->ofs) + ", " + think + " ]";
+  std::string think = operand_text(function, state.b, classic::kNoType);
+  return " = [ " + classic::format_literal(frame->type, frame->ofs) + ", " + think + " ]";
 }
 
 void emit_locals(const image::FunctionRecord& function) {
-  const int64_t parameters = render::parameter_cells(function);
+  const int64_t parameters = classic::parameter_cells(function);
   if (function.locals <= 0 || function.locals <= parameters) {
     return;
   }
@@ -52,15 +52,15 @@ void emit_locals(const image::FunctionRecord& function) {
       std::min<int64_t>(int64_t{function.parm_start} + function.locals, image::kOffsetLimit);
   for (int64_t o = image::next_defined_offset(int64_t{function.parm_start} + parameters); o < end;
        o = image::next_defined_offset(o + 1)) {
-    const image::DefRecord* def = render::find_globaldef_by_offset(o);
-    if (render::is_immediate(*def)) {
+    const image::DefRecord* def = classic::find_globaldef_by_offset(o);
+    if (classic::is_immediate(*def)) {
       continue;
     }
     if (def->type == image::ev_function) {
       support::console_write("Warning Fields and functions must be global\n");
       continue;
     }
-    output_pieces({"\tlocal ", render::declaration_text(*def), ";\n"});
+    output_pieces({"\tlocal ", classic::declaration_text(*def), ";\n"});
     if (def->type == image::ev_vector) {
       o += 2;
     }
@@ -72,7 +72,7 @@ void emit_locals(const image::FunctionRecord& function) {
 
 void emit_function_body(int function_index) {
   const image::FunctionRecord& function = image::program.functions[function_index];
-  const std::string& signature = render::signatures.texts[function_index];
+  const std::string& signature = classic::signatures.texts[function_index];
   if (function.first_statement <= 0) {
     output_printf("%s = #%lld; \n", signature.c_str(),
                   -static_cast<long long>(function.first_statement));

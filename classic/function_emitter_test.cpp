@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "classic/signatures.h"
 #include "image/opcodes.h"
-#include "render/signatures.h"
 #include "tests/fixture.h"
 
 namespace {
@@ -21,7 +21,7 @@ constexpr uint16_t kSaved = DEF_SAVEGLOBAL;
 // Loads the program and builds the signatures, as the driver does before any output.
 void load_with_signatures(const ProgsBuilder& program) {
   tests::load_fixture(program);
-  Captured built = tests::capture([] { render::build_signatures(); });
+  Captured built = tests::capture([] { classic::build_signatures(); });
   ASSERT_FALSE(built.fatal) << built.fatal->message;
 }
 

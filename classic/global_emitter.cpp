@@ -6,12 +6,12 @@
 #include <string>
 
 #include "classic/function_emitter.h"
+#include "classic/literals.h"
+#include "classic/names.h"
 #include "classic/output.h"
+#include "classic/signatures.h"
 #include "image/opcodes.h"
 #include "image/program_index.h"
-#include "render/literals.h"
-#include "render/names.h"
-#include "render/signatures.h"
 #include "support/error.h"
 
 namespace classic {
@@ -24,8 +24,8 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
   const bool saved = (def.type & image::DEF_SAVEGLOBAL) != 0;
   def.type = static_cast<uint16_t>(def.type & ~image::DEF_SAVEGLOBAL);
   const int tag = def.type;
-  const char* name = render::def_name(def);
-  const bool immediate = render::is_immediate(def);
+  const char* name = classic::def_name(def);
+  const bool immediate = classic::is_immediate(def);
   if (tag == image::ev_pointer) {
     return 0;
   }
@@ -37,7 +37,7 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
     if (k >= image::program.numfunctions) {
       output_pieces({"void() ", name, ";\n"});
     } else {
-      output_pieces({render::signatures.texts[k], ";\n"});
+      output_pieces({classic::signatures.texts[k], ";\n"});
     }
     return 0;
   }
@@ -49,7 +49,7 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
     return 0;
   }
   if (tag == image::ev_field) {
-    const image::DefRecord* field = render::find_fielddef_by_name(name);
+    const image::DefRecord* field = classic::find_fielddef_by_name(name);
     if (field == nullptr) {
       support::fatal_error("Fatal Error: Could not locate a field named \"%s\"\n", name);
     }
@@ -61,11 +61,11 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
       }
       return 0;
     }
-    output_pieces({".", render::type_text(*field), " ", name, ";\n"});
+    output_pieces({".", classic::type_text(*field), " ", name, ";\n"});
     return field->type == image::ev_vector ? 3 : 0;
   }
-  const std::string value = render::format_literal(tag, def.ofs);
-  const std::string type = render::type_text(def);
+  const std::string value = classic::format_literal(tag, def.ofs);
+  const std::string type = classic::type_text(def);
   if (is_constant_global(def, saved)) {
     output_pieces({type, " ", name, "    = ", value, ";\n"});
   } else if (image::global_float(def.ofs) != 0.0f) {
@@ -86,7 +86,7 @@ void emit_globals_before(int function_index, const char* name) {
   const image::FunctionRecord& record = image::program.functions[function_index];
   const image::FunctionRecord& previous = image::program.functions[function_index - 1];
   int64_t start = int64_t{previous.parm_start} + previous.locals +
-                  (previous.numparms > 0 ? render::parameter_cells(previous) : 0);
+                  (previous.numparms > 0 ? classic::parameter_cells(previous) : 0);
   if (previous.first_statement < 0 && record.first_statement > 0) {
     start -= 1;
   }
@@ -97,7 +97,7 @@ void emit_globals_before(int function_index, const char* name) {
   // none lies at or beyond kOffsetLimit, however far the parameters start.
   const int64_t end = std::min<int64_t>(record.parm_start, image::kOffsetLimit);
   for (int64_t o = image::next_defined_offset(start); o < end;) {
-    o += emit_definition(*render::find_globaldef_by_offset(o), name);
+    o += emit_definition(*classic::find_globaldef_by_offset(o), name);
     o = image::next_defined_offset(o + 1);
   }
 }

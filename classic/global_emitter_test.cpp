@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "classic/signatures.h"
 #include "image/opcodes.h"
-#include "render/signatures.h"
 #include "tests/fixture.h"
 
 namespace {
@@ -22,7 +22,7 @@ constexpr uint16_t kSaved = DEF_SAVEGLOBAL;
 // globals in front of the record.
 Captured walk_before(const ProgsBuilder& program, int function_index, const char* name) {
   tests::load_fixture(program);
-  Captured built = tests::capture([] { render::build_signatures(); });
+  Captured built = tests::capture([] { classic::build_signatures(); });
   EXPECT_FALSE(built.fatal);
   return tests::capture(
       [function_index, name] { classic::emit_globals_before(function_index, name); });

@@ -8,10 +8,10 @@
 
 #include "classic/block_marks.h"
 #include "classic/expression_slots.h"
+#include "classic/literals.h"
+#include "classic/names.h"
 #include "classic/output.h"
 #include "image/opcodes.h"
-#include "render/literals.h"
-#include "render/names.h"
 #include "support/console.h"
 #include "support/error.h"
 
@@ -70,11 +70,11 @@ void translate_call(const image::FunctionRecord& function, int64_t position, int
   std::string& callee = working.callee;
   std::string& argument = working.argument;
   std::string& text = working.expression;
-  operand_text_into(function, statement.a, render::kNoType, callee);
+  operand_text_into(function, statement.a, classic::kNoType, callee);
   text = callee;
   text += " (";
   for (int i = 0; i < arguments; ++i) {
-    operand_text_into(function, image::OFS_PARM0 + 3 * i, render::kNoType, argument);
+    operand_text_into(function, image::OFS_PARM0 + 3 * i, classic::kNoType, argument);
     text += argument;
     if (writes_coordinate(callee, argument)) {
       text += "_x";
@@ -121,7 +121,7 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
     const std::string& a = working.a;
     operand_text_into(function, statement.b, row.type_b, working.b);
     const std::string& b = working.b;
-    const bool c_named = render::operand_name_into(statement.c, row.type_c, working.c);
+    const bool c_named = classic::operand_name_into(statement.c, row.type_c, working.c);
     const std::string& c = working.c;
     if (is_operator) {
       if (c_named) {
@@ -141,7 +141,7 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
   } else if (op >= image::OP_STORE_F && op <= image::OP_STORE_FNC) {
     operand_text_into(function, statement.a, row.type_a, working.a);
     const std::string& a = working.a;
-    if (render::operand_name_into(statement.b, row.type_b, working.b)) {
+    if (classic::operand_name_into(statement.b, row.type_b, working.b)) {
       write_line(indent, {working.b, " = ", a, ";\n"});
     } else {
       slot_store(function, statement.b, a);
@@ -161,13 +161,13 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
       write_line(indent, {"return;\n"});
     }
   } else if (op == image::OP_IF) {
-    operand_text_into(function, statement.a, render::kNoType, working.a);
+    operand_text_into(function, statement.a, classic::kNoType, working.a);
     const std::string& a = working.a;
     --indent;
     output_write("\n");
     write_line(indent, {"} while (", a, ");\n"});
   } else if (op == image::OP_IFNOT) {
-    operand_text_into(function, statement.a, render::kNoType, working.a);
+    operand_text_into(function, statement.a, classic::kNoType, working.a);
     const std::string& a = working.a;
     if (statement.b < 1) {
       support::fatal_error("Found a negative IFNOT jump.\n");
@@ -179,14 +179,14 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
   } else if (op >= image::OP_CALL0 && op <= image::OP_CALL8) {
     translate_call(function, position, indent);
   } else if (op == image::OP_STATE) {
-    const image::DefRecord* frame = render::find_globaldef_by_offset(statement.a);
+    const image::DefRecord* frame = classic::find_globaldef_by_offset(statement.a);
     if (frame == nullptr) {
       support::fatal_error("Error - Can't determine frame number.\n");
     }
-    operand_text_into(function, statement.b, render::kNoType, working.b);
+    operand_text_into(function, statement.b, classic::kNoType, working.b);
     const std::string& think = working.b;
     write_line(indent,
-               {"state [ ", render::literal_text(frame->type, frame->ofs), ", ", think, " ];\n"});
+               {"state [ ", classic::literal_text(frame->type, frame->ofs), ", ", think, " ];\n"});
   } else if (op == image::OP_GOTO) {
     --indent;
     write_line(indent, {"}\n"});

@@ -2,11 +2,11 @@
 #include "driver/run.h"
 
 #include "classic/expression_slots.h"
+#include "classic/literals.h"
 #include "classic/output.h"
-#include "driver/output_files.h"
+#include "classic/output_files.h"
+#include "classic/signatures.h"
 #include "image/program_image.h"
-#include "render/literals.h"
-#include "render/signatures.h"
 #include "support/console.h"
 #include "support/error.h"
 #include "support/input_file.h"
@@ -17,11 +17,11 @@ namespace driver {
 void reset_run() {
   support::reset_input_file();
   image::reset_program_image();
-  render::reset_signatures();
-  render::reset_literal_cache();
+  classic::reset_signatures();
+  classic::reset_literal_cache();
   classic::reset_output();
   classic::reset_expression_slots();
-  reset_output_files();
+  classic::reset_output_files();
 }
 
 void name_anonymous_functions() {
@@ -54,10 +54,10 @@ int run_decompiler(int argc, const char* const* argv) {
   try {
     const char* path = argc > 1 ? argv[1] : "progs.dat";
     const image::LoadResult loaded = image::load_program_image(path);
-    remember_input_file(path);
+    classic::remember_input_file(path);
     print_summary(path, loaded);
     name_anonymous_functions();
-    decompile_all_functions();
+    classic::decompile_all_functions();
   } catch (const support::FatalCondition& condition) {
     support::console_write(condition.message);
     status = condition.exit_status;

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <random>
 
+#include "classic/signatures.h"
 #include "image/opcodes.h"
 #include "image/program_image.h"
-#include "render/signatures.h"
 #include "tests/example_programs.h"
 #include "tests/fixture.h"
 #include "tests/large_programs.h"

@@ -7,7 +7,7 @@
 
 #include "image/program_image.h"
 
-namespace render {
+namespace classic {
 
 constexpr int kMaxFunctions = 8192;
 
@@ -114,4 +114,4 @@ void build_signatures();
 // returned offset before the RETURN, else from what its callers do with offset 1.
 const char* infer_return_type(uint16_t offset, int64_t return_index, int function_index);
 
-}  // namespace render
+}  // namespace classic

@@ -1,13 +1,13 @@
 // Names, types and declarations of definitions, and the lookups by offset and name.
-#include "render/names.h"
+#include "classic/names.h"
 
 #include <cstring>
 
+#include "classic/literals.h"
 #include "image/opcodes.h"
 #include "image/program_index.h"
-#include "render/literals.h"
 
-namespace render {
+namespace classic {
 
 image::DefRecord* find_globaldef_by_offset(int64_t offset) {
   int32_t index = image::first_globaldef_index(offset);
@@ -66,4 +66,4 @@ std::optional<std::string> operand_name(int64_t offset, int expected_type) {
   return text;
 }
 
-}  // namespace render
+}  // namespace classic

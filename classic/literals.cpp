@@ -1,34 +1,16 @@
 // QuakeC literal text of constant values held in the global cells.
-#include "render/literals.h"
-
-#include <cmath>
-#include <cstring>
+#include "classic/literals.h"
 
 #include "image/opcodes.h"
 #include "image/program_image.h"
+#include "render/number_text.h"
 #include "support/scratch.h"
 
-namespace render {
+namespace classic {
 
 namespace {
 
 constexpr int kQuotedCharacters = 245;
-
-std::string format_float(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  bits &= 0x7fffffffu;
-  float magnitude;
-  std::memcpy(&magnitude, &bits, sizeof magnitude);
-  double widened = static_cast<double>(value);
-  if (magnitude > 999999.0f) {
-    return support::scratch_printf("%.f", widened);
-  }
-  if (value > 0.0f && widened < 0.001) {
-    return support::scratch_printf("%.6f", widened);
-  }
-  return support::scratch_printf("%g", widened);
-}
 
 }  // namespace
 
@@ -62,11 +44,10 @@ static std::string make_literal(int64_t type_word, int64_t offset) {
     case image::ev_string:
       return quote_string_literal(image::string_at(image::global_int(offset)));
     case image::ev_float:
-      return format_float(image::global_float(offset));
+      return render::float_text(image::global_float(offset));
     case image::ev_vector:
-      return support::scratch_printf("'%g %g %g'", static_cast<double>(image::global_float(offset)),
-                                     static_cast<double>(image::global_float(offset + 1)),
-                                     static_cast<double>(image::global_float(offset + 2)));
+      return render::vector_text(image::global_float(offset), image::global_float(offset + 1),
+                                 image::global_float(offset + 2));
     default:
       return support::scratch_printf("bad type %lld", static_cast<long long>(type_word));
   }
@@ -89,4 +70,4 @@ const std::string& literal_text(int64_t type_word, int64_t offset) {
   return found->second;
 }
 
-}  // namespace render
+}  // namespace classic

@@ -7,7 +7,7 @@
 
 #include "image/program_image.h"
 
-namespace render {
+namespace classic {
 
 constexpr int kNoType = -1;  // an operand looked up with no expected type
 
@@ -31,4 +31,4 @@ std::optional<std::string> operand_name(int64_t offset, int expected_type);
 // global definition has the offset.
 bool operand_name_into(int64_t offset, int expected_type, std::string& text);
 
-}  // namespace render
+}  // namespace classic

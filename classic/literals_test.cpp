@@ -1,5 +1,5 @@
 // Literal texts of floats, vectors, strings and the types that have no literal.
-#include "render/literals.h"
+#include "classic/literals.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +76,7 @@ TEST(FormatLiteral, FloatTakesTheFormatOfItsRange) {
     if (c.want != nullptr) {
       EXPECT_EQ(c.want, want) << "the case names the wrong format";
     }
-    EXPECT_EQ(want, render::format_literal(image::ev_float, kFirstCell + static_cast<int>(i)));
+    EXPECT_EQ(want, classic::format_literal(image::ev_float, kFirstCell + static_cast<int>(i)));
   }
 }
 
@@ -85,8 +85,8 @@ TEST(FormatLiteral, VectorPrintsEachComponentWithG) {
   program.set_vector(kFirstCell, 0.0f, 0.0f, -1.0f);
   program.set_vector(kFirstCell + 3, 1000000.0f, 0.0005f, 2.5f);
   tests::load_fixture(program);
-  EXPECT_EQ("'0 0 -1'", render::format_literal(image::ev_vector, kFirstCell));
-  EXPECT_EQ("'1e+06 0.0005 2.5'", render::format_literal(image::ev_vector, kFirstCell + 3));
+  EXPECT_EQ("'0 0 -1'", classic::format_literal(image::ev_vector, kFirstCell));
+  EXPECT_EQ("'1e+06 0.0005 2.5'", classic::format_literal(image::ev_vector, kFirstCell + 3));
 }
 
 TEST(FormatLiteral, TypesWithoutALiteral) {
@@ -104,7 +104,7 @@ TEST(FormatLiteral, TypesWithoutALiteral) {
   tests::load_fixture(program);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type_word);
-    EXPECT_EQ(c.want, render::format_literal(c.type_word, kFirstCell));
+    EXPECT_EQ(c.want, classic::format_literal(c.type_word, kFirstCell));
   }
 }
 
@@ -117,10 +117,10 @@ TEST(FormatLiteral, StringIsReadThroughTheCellsOffset) {
   program.set_int(kFirstCell + 3, 1000000);
   program.set_int(kFirstCell + 4, -1);
   tests::load_fixture(program);
-  EXPECT_EQ("\"fire\\n\"", render::format_literal(image::ev_string, kFirstCell));
+  EXPECT_EQ("\"fire\\n\"", classic::format_literal(image::ev_string, kFirstCell));
   for (int cell = kFirstCell + 1; cell <= kFirstCell + 4; ++cell) {
     SCOPED_TRACE(cell);
-    EXPECT_EQ("\"\"", render::format_literal(image::ev_string, cell));
+    EXPECT_EQ("\"\"", classic::format_literal(image::ev_string, cell));
   }
 }
 
@@ -139,7 +139,7 @@ TEST(QuoteStringLiteral, EscapesOnlyNewlineAndDoubleQuote) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.want, render::quote_string_literal(c.source));
+    EXPECT_EQ(c.want, classic::quote_string_literal(c.source));
   }
 }
 
@@ -170,9 +170,9 @@ TEST(QuoteStringLiteral, KeepsAtMost245SourceCharacters) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.want, render::quote_string_literal(c.source.c_str()));
+    EXPECT_EQ(c.want, classic::quote_string_literal(c.source.c_str()));
   }
-  EXPECT_EQ(495u, render::quote_string_literal(std::string(245, '"').c_str()).size());
+  EXPECT_EQ(495u, classic::quote_string_literal(std::string(245, '"').c_str()).size());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Sends each function to its .qc file and writes the project list "progs.src".
-#include "driver/output_files.h"
+#include "classic/output_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,12 +9,12 @@
 
 #include "classic/function_emitter.h"
 #include "classic/output.h"
+#include "classic/signatures.h"
 #include "image/program_image.h"
-#include "render/signatures.h"
 #include "support/console.h"
 #include "support/error.h"
 
-namespace driver {
+namespace classic {
 
 OutputFiles output_files;
 
@@ -151,7 +151,7 @@ std::string choose_output_file(int function_index) {
 }
 
 void decompile_all_functions() {
-  render::build_signatures();
+  classic::build_signatures();
   if (names_input_file("progs.src") ||
       (output_files.project_list = open_project_list()) == nullptr) {
     support::fatal_error("Fatal Error - Could not open \"progs.src\" for output.\n");
@@ -181,4 +181,4 @@ void decompile_all_functions() {
   }
 }
 
-}  // namespace driver
+}  // namespace classic

@@ -1,5 +1,5 @@
 // Signatures of builtins and of functions with bodies: return types, parameters, warnings.
-#include "render/signatures.h"
+#include "classic/signatures.h"
 
 #include <gtest/gtest.h>
 
@@ -49,9 +49,9 @@ struct Result {
 Result build(const tests::ProgsBuilder& program) {
   tests::load_fixture(program);
   Result result;
-  result.captured = tests::capture(render::build_signatures);
-  for (size_t i = 1; i < render::signatures.texts.size(); ++i) {
-    result.texts.push_back(render::signatures.texts[i]);
+  result.captured = tests::capture(classic::build_signatures);
+  for (size_t i = 1; i < classic::signatures.texts.size(); ++i) {
+    result.texts.push_back(classic::signatures.texts[i]);
   }
   return result;
 }
@@ -71,7 +71,7 @@ void check(const Case& c) {
   EXPECT_FALSE(result.captured.fatal.has_value());
   EXPECT_EQ(c.want, result.texts);
   EXPECT_EQ(c.console, result.captured.console);
-  EXPECT_EQ("", render::signatures.texts.at(0));
+  EXPECT_EQ("", classic::signatures.texts.at(0));
 }
 
 TEST(BuildSignatures, BuiltinsTakeTheirPrototypeOrWarn) {
@@ -114,10 +114,10 @@ TEST(BuiltinPrototypes, EmptyEntriesAndEntriesWithoutBlank) {
   const std::set<int> empty = {0, 5, 33, 39, 42, 50, 60, 61, 62, 63, 64, 65, 66, 71};
   for (int n = 0; n < 82; ++n) {
     SCOPED_TRACE(n);
-    EXPECT_EQ(empty.count(n) == 1, render::BuiltinPrototypes[n] == nullptr);
+    EXPECT_EQ(empty.count(n) == 1, classic::BuiltinPrototypes[n] == nullptr);
   }
-  EXPECT_STREQ("entity (entity start, .string fld, string match)", render::BuiltinPrototypes[18]);
-  EXPECT_STREQ("string(entity e, string key)", render::BuiltinPrototypes[80]);
+  EXPECT_STREQ("entity (entity start, .string fld, string match)", classic::BuiltinPrototypes[18]);
+  EXPECT_STREQ("string(entity e, string key)", classic::BuiltinPrototypes[80]);
 }
 
 TEST(BuildSignatures, ReturnTypeFromReturnsAndTheirOperands) {

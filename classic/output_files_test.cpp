@@ -1,5 +1,5 @@
 // Tests for the choice of output files and the project list, through whole runs.
-#include "driver/output_files.h"
+#include "classic/output_files.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,16 +1,16 @@
 // QuakeC signatures of all functions: builtin prototypes, return types and parameters.
-#include "render/signatures.h"
+#include "classic/signatures.h"
 
 #include <algorithm>
 
+#include "classic/names.h"
 #include "image/opcodes.h"
 #include "image/program_index.h"
-#include "render/names.h"
 #include "support/console.h"
 #include "support/error.h"
 #include "support/scratch.h"
 
-namespace render {
+namespace classic {
 
 SignatureTable signatures;
 
@@ -215,4 +215,4 @@ void build_signatures() {
   }
 }
 
-}  // namespace render
+}  // namespace classic

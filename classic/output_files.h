@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace driver {
+namespace classic {
 
 struct KnownFunctionFile {
   const char* function_name;
@@ -76,4 +76,4 @@ bool remember_source_file(const std::string& name);
 // The file of the first KnownFunctionFiles row for the function name, or null.
 const char* lookup_known_function_file(const char* function_name);
 
-}  // namespace driver
+}  // namespace classic

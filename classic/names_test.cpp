@@ -1,5 +1,5 @@
 // Lookups of definitions, type texts, declarations and operand names.
-#include "render/names.h"
+#include "classic/names.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 
 namespace {
 
+using classic::kNoType;
 using image::DEF_SAVEGLOBAL;
 using image::ev_entity;
 using image::ev_field;
@@ -20,7 +21,6 @@ using image::ev_pointer;
 using image::ev_string;
 using image::ev_vector;
 using image::ev_void;
-using render::kNoType;
 
 // Globals of every kind, each at its own offset unless noted, and their field definitions.
 tests::ProgsBuilder names_program() {
@@ -79,35 +79,35 @@ TEST(FindGlobaldefByOffset, FirstDefinitionInTableOrderWins) {
   tests::load_fixture(names_program());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const image::DefRecord* def = render::find_globaldef_by_offset(c.offset);
+    const image::DefRecord* def = classic::find_globaldef_by_offset(c.offset);
     if (c.want == nullptr) {
       EXPECT_EQ(nullptr, def);
     } else {
       ASSERT_NE(nullptr, def);
-      EXPECT_STREQ(c.want, render::def_name(*def));
+      EXPECT_STREQ(c.want, classic::def_name(*def));
     }
   }
-  EXPECT_EQ(&image::program.globaldefs[0], render::find_globaldef_by_offset(0));
+  EXPECT_EQ(&image::program.globaldefs[0], classic::find_globaldef_by_offset(0));
 }
 
 TEST(FindFielddefByName, SearchesFromIndexOne) {
   tests::load_fixture(names_program());
-  EXPECT_EQ(&image::program.fielddefs[1], render::find_fielddef_by_name("power"));
-  EXPECT_EQ(&image::program.fielddefs[3], render::find_fielddef_by_name("think"));
-  EXPECT_EQ(nullptr, render::find_fielddef_by_name("hidden"));
-  EXPECT_EQ(nullptr, render::find_fielddef_by_name("pow"));
+  EXPECT_EQ(&image::program.fielddefs[1], classic::find_fielddef_by_name("power"));
+  EXPECT_EQ(&image::program.fielddefs[3], classic::find_fielddef_by_name("think"));
+  EXPECT_EQ(nullptr, classic::find_fielddef_by_name("hidden"));
+  EXPECT_EQ(nullptr, classic::find_fielddef_by_name("pow"));
 }
 
 TEST(FindFielddefByName, FewerThanTwoFieldDefinitionsFindNothing) {
   tests::ProgsBuilder one = tests::new_program();
   one.fielddefs[0].s_name = one.add_string("solo");
   tests::load_fixture(one);
-  EXPECT_EQ(nullptr, render::find_fielddef_by_name("solo"));
+  EXPECT_EQ(nullptr, classic::find_fielddef_by_name("solo"));
 
   tests::ProgsBuilder none = tests::new_program();
   none.fielddefs.clear();
   tests::load_fixture(none);
-  EXPECT_EQ(nullptr, render::find_fielddef_by_name(""));
+  EXPECT_EQ(nullptr, classic::find_fielddef_by_name(""));
 }
 
 TEST(TypeAndDeclarationText, ByTheWholeTypeWord) {
@@ -141,10 +141,10 @@ TEST(TypeAndDeclarationText, ByTheWholeTypeWord) {
   tests::load_fixture(names_program());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const image::DefRecord* def = render::find_globaldef_by_offset(c.offset);
+    const image::DefRecord* def = classic::find_globaldef_by_offset(c.offset);
     ASSERT_NE(nullptr, def);
-    EXPECT_EQ(c.type, render::type_text(*def));
-    EXPECT_EQ(c.declaration, render::declaration_text(*def));
+    EXPECT_EQ(c.type, classic::type_text(*def));
+    EXPECT_EQ(c.declaration, classic::declaration_text(*def));
   }
 }
 
@@ -176,7 +176,7 @@ TEST(OperandName, NameWithXForAVectorReadAsFloatOrLiteral) {
   tests::load_fixture(names_program());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::optional<std::string> text = render::operand_name(c.offset, c.expected_type);
+    const std::optional<std::string> text = classic::operand_name(c.offset, c.expected_type);
     if (c.want == nullptr) {
       EXPECT_FALSE(text.has_value()) << text.value_or("");
     } else {
@@ -195,11 +195,11 @@ TEST(OperandName, LongNamesAndLiteralsAreNotCut) {
   program.set_int(33, program.add_string(long_text));
   tests::load_fixture(program);
 
-  EXPECT_EQ(long_name + "_x", render::operand_name(30, ev_float).value_or(""));
-  EXPECT_EQ("vector " + long_name, render::declaration_text(image::program.globaldefs[1]));
+  EXPECT_EQ(long_name + "_x", classic::operand_name(30, ev_float).value_or(""));
+  EXPECT_EQ("vector " + long_name, classic::declaration_text(image::program.globaldefs[1]));
   const std::string quoted = "\"" + std::string(245, 'q') + "...\"";
-  EXPECT_EQ(quoted, render::operand_name(33, ev_string).value_or(""));
-  EXPECT_EQ(quoted, render::declaration_text(image::program.globaldefs[2]));
+  EXPECT_EQ(quoted, classic::operand_name(33, ev_string).value_or(""));
+  EXPECT_EQ(quoted, classic::declaration_text(image::program.globaldefs[2]));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string>
 #include <unordered_map>
 
-namespace render {
+namespace classic {
 
 // Literal texts already made in this run. Global cells and strings never change during a
 // run, so a text depends only on the type word and the offset.
@@ -26,4 +26,4 @@ const std::string& literal_text(int64_t type_word, int64_t offset);
 // followed by "..." when the source has 245 or more.
 std::string quote_string_literal(const char* source);
 
-}  // namespace render
+}  // namespace classic
