@@ -98,7 +98,7 @@ TEST(SlotStoreAndFetch, EdgesOfTheValidRangeHoldTexts) {
 
 TEST(SlotStoreAndFetch, OperandWord65535ArrivesAsMinusOne) {
   tests::ProgsBuilder program = tests::new_program();
-  program.add_statement(31, 65535, 30);
+  program.add_statement(image::OP_STORE_F, 65535, 30);
   load_fixture(program);
   const int64_t offset = image::program.statements[1].a;
   EXPECT_EQ(-1, offset);

@@ -45,7 +45,7 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
     return 0;
   }
   if (tag == image::ev_void || tag == image::ev_entity) {
-    output_pieces({image::TypeNameTable[tag], " ", name, ";\n"});
+    output_pieces({TypeNameTable[tag], " ", name, ";\n"});
     return 0;
   }
   if (tag == image::ev_field) {

@@ -143,7 +143,7 @@ constexpr FormCase FormCases[] = {
     {"a STORE_V makes a vector a variable",
      ev_vector,
      {kOne, kFive, 0},
-     OP_STORE_F + 1,
+     OP_STORE_V,
      false,
      "vector a /* = '1 5 0' */;\n"},
     {"stores through a pointer leave a constant",

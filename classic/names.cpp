@@ -9,6 +9,13 @@
 
 namespace classic {
 
+const char* type_name(int64_t type_word) {
+  if (type_word < 0 || type_word >= static_cast<int64_t>(std::size(TypeNameTable))) {
+    return "float";
+  }
+  return TypeNameTable[type_word];
+}
+
 image::DefRecord* find_globaldef_by_offset(int64_t offset) {
   int32_t index = image::first_globaldef_index(offset);
   return index < 0 ? nullptr : &image::program.globaldefs[index];
@@ -29,10 +36,10 @@ std::string type_text(const image::DefRecord& def) {
   if (def.type == image::ev_field || def.type == image::ev_pointer) {
     const image::DefRecord* field = find_fielddef_by_name(def_name(def));
     if (field != nullptr) {
-      return std::string(".") + image::type_name(field->type);
+      return std::string(".") + type_name(field->type);
     }
   }
-  return image::type_name(def.type);
+  return type_name(def.type);
 }
 
 std::string declaration_text(const image::DefRecord& def) {

@@ -2,12 +2,24 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 
 #include "image/program_image.h"
 
 namespace classic {
+
+// The text of each type tag in declarations and signatures. Fields and pointers are
+// written through their field definitions where one exists (type_text), so their own
+// entries show only when none does.
+inline constexpr const char* TypeNameTable[] = {
+    "void", "string", "float", "vector", "entity", "ev_field", "void()", "ev_pointer",
+};
+static_assert(std::size(TypeNameTable) == 8);
+
+// The table text of a type word; a word with no entry (above 7) prints as "float".
+const char* type_name(int64_t type_word);
 
 constexpr int kNoType = -1;  // an operand looked up with no expected type
 

@@ -202,4 +202,25 @@ TEST(OperandName, LongNamesAndLiteralsAreNotCut) {
   EXPECT_EQ(quoted, classic::declaration_text(image::program.globaldefs[2]));
 }
 
+TEST(TypeNameTable, TextsByTag) {
+  constexpr const char* want[] = {"void",   "string",   "float",  "vector",
+                                  "entity", "ev_field", "void()", "ev_pointer"};
+  ASSERT_EQ(std::size(want), std::size(classic::TypeNameTable));
+  for (int tag = 0; tag < 8; ++tag) {
+    SCOPED_TRACE(tag);
+    EXPECT_STREQ(want[tag], classic::TypeNameTable[tag]);
+    EXPECT_STREQ(want[tag], classic::type_name(tag));
+  }
+}
+
+TEST(TypeName, WordsWithoutAnEntryPrintAsFloat) {
+  // The word is compared whole, so a DEF_SAVEGLOBAL bit makes even a string type "float".
+  for (int64_t word :
+       {int64_t{8}, int64_t{10}, int64_t{0x7fff}, int64_t{DEF_SAVEGLOBAL | ev_string},
+        int64_t{DEF_SAVEGLOBAL | ev_void}, int64_t{0xffff}}) {
+    SCOPED_TRACE(word);
+    EXPECT_STREQ("float", classic::type_name(word));
+  }
+}
+
 }  // namespace

@@ -18,7 +18,10 @@ void reset_signatures() { signatures = SignatureTable{}; }
 
 namespace {
 
-bool is_call(int64_t op_word) { return op_word >= image::OP_CALL0 && op_word <= image::OP_CALL8; }
+bool is_call(int64_t op_word) {
+  return op_word >= 0 && op_word < image::OPCODE_COUNT &&
+         image::OpcodeTable[op_word].kind == image::kCall;
+}
 
 // The row of an op word at signature time, when no marks are present; none above 65.
 const image::OpcodeRow* row_of(int64_t op_word) {
@@ -36,9 +39,9 @@ const char* backward_search(uint16_t offset, int64_t return_index) {
   const image::Statement& statement = image::statement_at(p);
   const image::OpcodeRow& row = image::OpcodeTable[image::op_word(statement)];
   if (statement.a == offset) {
-    return image::type_name(row.type_a);
+    return type_name(row.type_a);
   }
-  return image::type_name(statement.b == offset ? row.type_b : row.type_c);
+  return type_name(statement.b == offset ? row.type_b : row.type_c);
 }
 
 bool calls_function(const image::Statement& statement, int function_index) {
@@ -49,10 +52,10 @@ bool calls_function(const image::Statement& statement, int function_index) {
 const char* result_type(const image::Statement& statement) {
   const image::OpcodeRow* row = row_of(image::op_word(statement));
   if (row != nullptr && statement.a == image::OFS_RETURN && row->type_a != image::ev_void) {
-    return image::type_name(row->type_a);
+    return type_name(row->type_a);
   }
   if (row != nullptr && statement.b == image::OFS_RETURN && row->type_b != image::ev_void) {
-    return image::type_name(row->type_b);
+    return type_name(row->type_b);
   }
   return nullptr;
 }

@@ -20,8 +20,15 @@ using image::ev_float;
 using image::ev_function;
 using image::ev_vector;
 
-constexpr uint16_t DONE = 0, ADD_F = 6, EQ_S = 12, STORE_F = 31, STORE_V = 32, STORE_S = 33,
-                   RETURN = 43, CALL0 = 51, GOTO = 61;
+using image::OP_ADD_F;
+using image::OP_CALL0;
+using image::OP_DONE;
+using image::OP_EQ_S;
+using image::OP_GOTO;
+using image::OP_RETURN;
+using image::OP_STORE_F;
+using image::OP_STORE_S;
+using image::OP_STORE_V;
 constexpr uint16_t kOpWithoutRow = 70;
 
 // Globals that the return-type cases name. Offsets 50 and 51 are temporaries with no
@@ -126,73 +133,73 @@ TEST(BuildSignatures, ReturnTypeFromReturnsAndTheirOperands) {
        [](tests::ProgsBuilder& p) {
          p.add_globaldef(ev_entity, 40, "e");
          p.add_globaldef(ev_float, 41, "amount");
-         p.add_statement(ADD_F, 41, 41, 50);
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
+         p.add_statement(OP_ADD_F, 41, 41, 50);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
          p.add_function(1, 40, 2, "heal", "test.qc", {1, 1});
        },
        {"float (entity e, float amount) heal"},
        ""},
       {"no RETURN before DONE",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(STORE_F, 38, 50);
-         p.add_statement(DONE);
-         p.add_statement(RETURN, 31);  // after DONE: not part of the walk
+         p.add_statement(OP_STORE_F, 38, 50);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_RETURN, 31);  // after OP_DONE: not part of the walk
          p.add_function(1, 0, 0, "f");
        },
        {"void () f"},
        ""},
       {"first RETURN without value, later one of a temporary",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 0);
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 0);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {"void () f"},
        ""},
       {"first RETURN of a named global settles it",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 0);
-         p.add_statement(RETURN, 50);
-         p.add_statement(RETURN, 31);
-         p.add_statement(RETURN, 38);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 0);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_RETURN, 31);
+         p.add_statement(OP_RETURN, 38);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {"entity () f"},
        ""},
       {"returned entity still flagged",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 0);
-         p.add_statement(RETURN, 32);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 0);
+         p.add_statement(OP_RETURN, 32);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {"float () f"},
        ""},
       {"returned field global",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 33);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 33);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {".float () f"},
        ""},
       {"returned function global",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 34);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 34);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {"void() () f"},
        ""},
       {"offset 1 typed by an instruction of an earlier function",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(STORE_V, 1, 35);
-         p.add_statement(DONE);
-         p.add_statement(RETURN, 1);
-         p.add_statement(DONE);
+         p.add_statement(OP_STORE_V, 1, 35);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_RETURN, 1);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "producer");
          p.add_function(3, 0, 0, "f");
        },
@@ -200,28 +207,28 @@ TEST(BuildSignatures, ReturnTypeFromReturnsAndTheirOperands) {
        ""},
       {"a void column is taken as void",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(GOTO, 50);
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
+         p.add_statement(OP_GOTO, 50);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {"void () f"},
        ""},
       {"instruction 0 is never examined",
        [](tests::ProgsBuilder& p) {
-         p.statements[0] = tests::RawStatement{STORE_S, 50, 51, 0};
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
+         p.statements[0] = tests::RawStatement{OP_STORE_S, 50, 51, 0};
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {"float () f"},
        "Warning: Could not determine return type for f\n"},
       {"op word without a row is passed over",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(STORE_S, 50, 51);
+         p.add_statement(OP_STORE_S, 50, 51);
          p.add_statement(kOpWithoutRow, 50, 50, 50);
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {"string () f"},
@@ -236,11 +243,11 @@ TEST(BuildSignatures, ReturnTypeFromWhatCallersDoWithTheResult) {
   const Case cases[] = {
       {"result stored by STORE_F",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
-         p.add_statement(CALL0, 60);
-         p.add_statement(STORE_F, 1, 38);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_CALL0, 60);
+         p.add_statement(OP_STORE_F, 1, 38);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
          p.add_function(3, 0, 0, "caller");
        },
@@ -248,12 +255,12 @@ TEST(BuildSignatures, ReturnTypeFromWhatCallersDoWithTheResult) {
        ""},
       {"void columns passed, operand b read",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
-         p.add_statement(CALL0, 60);
-         p.add_statement(GOTO, 1, 1);
-         p.add_statement(EQ_S, 51, 1, 50);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_CALL0, 60);
+         p.add_statement(OP_GOTO, 1, 1);
+         p.add_statement(OP_EQ_S, 51, 1, 50);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
          p.add_function(3, 0, 0, "caller");
        },
@@ -261,12 +268,12 @@ TEST(BuildSignatures, ReturnTypeFromWhatCallersDoWithTheResult) {
        ""},
       {"look-ahead goes on across another call of the same function",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
-         p.add_statement(CALL0, 60);
-         p.add_statement(CALL0, 60);
-         p.add_statement(STORE_S, 1, 51);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_CALL0, 60);
+         p.add_statement(OP_CALL0, 60);
+         p.add_statement(OP_STORE_S, 1, 51);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
          p.add_function(3, 0, 0, "caller");
        },
@@ -274,12 +281,12 @@ TEST(BuildSignatures, ReturnTypeFromWhatCallersDoWithTheResult) {
        ""},
       {"look-ahead stops at DONE",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
-         p.add_statement(CALL0, 60);
-         p.add_statement(DONE);
-         p.add_statement(STORE_S, 1, 51);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_CALL0, 60);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_STORE_S, 1, 51);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
          p.add_function(3, 0, 0, "caller");
          p.add_function(5, 0, 0, "other");
@@ -288,12 +295,12 @@ TEST(BuildSignatures, ReturnTypeFromWhatCallersDoWithTheResult) {
        "Warning: Could not determine return type for f\n"},
       {"look-ahead stops at a call of another function",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
-         p.add_statement(CALL0, 60);
-         p.add_statement(CALL0, 61);
-         p.add_statement(STORE_S, 1, 51);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_CALL0, 60);
+         p.add_statement(OP_CALL0, 61);
+         p.add_statement(OP_STORE_S, 1, 51);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
          p.add_function(3, 0, 0, "caller");
        },
@@ -301,13 +308,13 @@ TEST(BuildSignatures, ReturnTypeFromWhatCallersDoWithTheResult) {
        "Warning: Could not determine return type for f\n"},
       {"a later call site answers",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
-         p.add_statement(CALL0, 60);
-         p.add_statement(DONE);
-         p.add_statement(CALL0, 60);
-         p.add_statement(STORE_V, 1, 35);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_CALL0, 60);
+         p.add_statement(OP_DONE);
+         p.add_statement(OP_CALL0, 60);
+         p.add_statement(OP_STORE_V, 1, 35);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
          p.add_function(3, 0, 0, "caller");
          p.add_function(5, 0, 0, "second");
@@ -316,8 +323,8 @@ TEST(BuildSignatures, ReturnTypeFromWhatCallersDoWithTheResult) {
        ""},
       {"never called",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(RETURN, 50);
-         p.add_statement(DONE);
+         p.add_statement(OP_RETURN, 50);
+         p.add_statement(OP_DONE);
          p.add_function(1, 0, 0, "f");
        },
        {"float () f"},
@@ -332,7 +339,7 @@ TEST(BuildSignatures, ParametersFromTheDefinitionsAtTheirOffsets) {
   const Case cases[] = {
       {"spin without definitions",
        [](tests::ProgsBuilder& p) {
-         p.add_statement(DONE);
+         p.add_statement(OP_DONE);
          p.add_function(1, 40, 4, "spin", "test.qc", {3, 1});
        },
        {"void (float par0, float par1, float par2, float par3) spin"},
@@ -344,7 +351,7 @@ TEST(BuildSignatures, ParametersFromTheDefinitionsAtTheirOffsets) {
        [](tests::ProgsBuilder& p) {
          p.add_globaldef(ev_vector, 40, "dir");
          p.add_globaldef(ev_float, 43, "speed");
-         p.add_statement(DONE);
+         p.add_statement(OP_DONE);
          p.add_function(1, 40, 4, "spin", "test.qc", {3, 1});
        },
        {"void (vector dir, float speed) spin"},
@@ -353,7 +360,7 @@ TEST(BuildSignatures, ParametersFromTheDefinitionsAtTheirOffsets) {
        [](tests::ProgsBuilder& p) {
          p.add_globaldef(ev_float, 40, "a");
          p.add_globaldef(ev_vector, 41, "v");
-         p.add_statement(DONE);
+         p.add_statement(OP_DONE);
          p.add_function(1, 40, 4, "f", "test.qc", {1, 3});
        },
        {"void (float a, vector v) f"},
@@ -361,7 +368,7 @@ TEST(BuildSignatures, ParametersFromTheDefinitionsAtTheirOffsets) {
       {"flagged vector is not advanced",
        [](tests::ProgsBuilder& p) {
          p.add_globaldef(ev_vector | DEF_SAVEGLOBAL, 40, "v");
-         p.add_statement(DONE);
+         p.add_statement(OP_DONE);
          p.add_function(1, 40, 3, "f", "test.qc", {3});
        },
        {"void (float v, float par1, float par2) f"},
@@ -370,7 +377,7 @@ TEST(BuildSignatures, ParametersFromTheDefinitionsAtTheirOffsets) {
       {"all sizes 0",
        [](tests::ProgsBuilder& p) {
          p.add_globaldef(ev_float, 40, "a");
-         p.add_statement(DONE);
+         p.add_statement(OP_DONE);
          p.add_function(1, 40, 1, "f", "test.qc", {0, 0});
        },
        {"void () f"},
@@ -381,7 +388,7 @@ TEST(BuildSignatures, ParametersFromTheDefinitionsAtTheirOffsets) {
          for (int k = 0; k < 9; ++k) {
            p.add_globaldef(ev_float, static_cast<uint16_t>(40 + k), names[k]);
          }
-         p.add_statement(DONE);
+         p.add_statement(OP_DONE);
          p.add_function(1, 40, 9, "f", "test.qc", {1, 1, 1, 1, 1, 1, 1, 1});
          p.functions.back().numparms = 9;
        },
@@ -390,7 +397,7 @@ TEST(BuildSignatures, ParametersFromTheDefinitionsAtTheirOffsets) {
       {"negative numparms counts as 0",
        [](tests::ProgsBuilder& p) {
          p.add_globaldef(ev_float, 40, "a");
-         p.add_statement(DONE);
+         p.add_statement(OP_DONE);
          p.add_function(1, 40, 1, "f", "test.qc", {1});
          p.functions.back().numparms = -1;
        },
@@ -405,8 +412,8 @@ TEST(BuildSignatures, ParametersFromTheDefinitionsAtTheirOffsets) {
 TEST(BuildSignatures, WarningsFollowFunctionOrderAndReturnTypeComesFirst) {
   check({"return-type warning before parameter warnings",
          [](tests::ProgsBuilder& p) {
-           p.add_statement(RETURN, 50);
-           p.add_statement(DONE);
+           p.add_statement(OP_RETURN, 50);
+           p.add_statement(OP_DONE);
            p.add_function(-200, 0, 0, "bad");
            p.add_function(1, 40, 1, "f", "test.qc", {1});
            p.add_function(-300, 0, 0, "worse");

@@ -70,11 +70,11 @@ void translate_call(const image::FunctionRecord& function, int64_t position, int
   std::string& callee = working.callee;
   std::string& argument = working.argument;
   std::string& text = working.expression;
-  operand_text_into(function, statement.a, classic::kNoType, callee);
+  operand_text_into(function, statement.a, kNoType, callee);
   text = callee;
   text += " (";
   for (int i = 0; i < arguments; ++i) {
-    operand_text_into(function, image::OFS_PARM0 + 3 * i, classic::kNoType, argument);
+    operand_text_into(function, image::OFS_PARM0 + 3 * i, kNoType, argument);
     text += argument;
     if (writes_coordinate(callee, argument)) {
       text += "_x";
@@ -106,95 +106,101 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
   image::strip_block_marks(position);
 
   const int op = statement.op;
-  if (op == image::OP_DONE) {
-    return;
-  }
   if (op >= image::OPCODE_COUNT) {
     support::console_write("Warning: Unknown command\n");
     return;
   }
   const image::OpcodeRow& row = image::OpcodeTable[op];
-  const bool is_operator = (op >= image::OP_MUL_F && op <= image::OP_GT) ||
-                           (op >= image::OP_AND && op <= image::OP_BITOR);
-  if (is_operator || (op >= image::OP_INDIRECT_F && op <= image::OP_ADDRESS)) {
-    operand_text_into(function, statement.a, row.type_a, working.a);
-    const std::string& a = working.a;
-    operand_text_into(function, statement.b, row.type_b, working.b);
-    const std::string& b = working.b;
-    const bool c_named = classic::operand_name_into(statement.c, row.type_c, working.c);
-    const std::string& c = working.c;
-    if (is_operator) {
-      if (c_named) {
-        write_line(indent, {c, " = ", a, " ", row.symbol, " ", b, ";\n"});
-      } else {
-        slot_store(function, statement.c, join({"(", a, " ", row.symbol, " ", b, ")"}));
-      }
-    } else if (c_named) {
-      write_line(indent, {c, " = ", a, ".", b, ";\n"});
-    } else {
-      slot_store(function, statement.c, join({a, ".", b}));
-    }
-  } else if (op >= image::OP_NOT_F && op <= image::OP_NOT_FNC) {
-    operand_text_into(function, statement.a, row.type_a, working.a);
-    const std::string& a = working.a;
-    slot_store(function, statement.c, join({"!", a}));
-  } else if (op >= image::OP_STORE_F && op <= image::OP_STORE_FNC) {
-    operand_text_into(function, statement.a, row.type_a, working.a);
-    const std::string& a = working.a;
-    if (classic::operand_name_into(statement.b, row.type_b, working.b)) {
-      write_line(indent, {working.b, " = ", a, ";\n"});
-    } else {
-      slot_store(function, statement.b, a);
-    }
-  } else if (op >= image::OP_STOREP_F && op <= image::OP_STOREP_FNC) {
-    operand_text_into(function, statement.a, row.type_b, working.a);
-    const std::string& a = working.a;
-    operand_text_into(function, statement.b, row.type_b, working.b);
-    const std::string& b = working.b;
-    write_line(indent, {b, " = ", a, ";\n"});
-  } else if (op == image::OP_RETURN) {
-    if (statement.a != 0) {
+  switch (row.kind) {
+    case image::kDone:
+      break;
+    case image::kBinary:
+    case image::kLoad:
+    case image::kAddress: {
       operand_text_into(function, statement.a, row.type_a, working.a);
       const std::string& a = working.a;
-      write_line(indent, {"return (", a, ");\n"});
-    } else {
-      write_line(indent, {"return;\n"});
+      operand_text_into(function, statement.b, row.type_b, working.b);
+      const std::string& b = working.b;
+      const bool c_named = operand_name_into(statement.c, row.type_c, working.c);
+      const std::string& c = working.c;
+      if (row.kind == image::kBinary) {
+        if (c_named) {
+          write_line(indent, {c, " = ", a, " ", row.symbol, " ", b, ";\n"});
+        } else {
+          slot_store(function, statement.c, join({"(", a, " ", row.symbol, " ", b, ")"}));
+        }
+      } else if (c_named) {
+        write_line(indent, {c, " = ", a, ".", b, ";\n"});
+      } else {
+        slot_store(function, statement.c, join({a, ".", b}));
+      }
+      break;
     }
-  } else if (op == image::OP_IF) {
-    operand_text_into(function, statement.a, classic::kNoType, working.a);
-    const std::string& a = working.a;
-    --indent;
-    output_write("\n");
-    write_line(indent, {"} while (", a, ");\n"});
-  } else if (op == image::OP_IFNOT) {
-    operand_text_into(function, statement.a, classic::kNoType, working.a);
-    const std::string& a = working.a;
-    if (statement.b < 1) {
-      support::fatal_error("Found a negative IFNOT jump.\n");
-    }
-    const char* head = ifnot_opens_while(position) ? "while" : "if";
-    write_line(indent, {head, " (", a, ")\n"});
-    write_line(indent, {"{\n"});
-    ++indent;
-  } else if (op >= image::OP_CALL0 && op <= image::OP_CALL8) {
-    translate_call(function, position, indent);
-  } else if (op == image::OP_STATE) {
-    const image::DefRecord* frame = classic::find_globaldef_by_offset(statement.a);
-    if (frame == nullptr) {
-      support::fatal_error("Error - Can't determine frame number.\n");
-    }
-    operand_text_into(function, statement.b, classic::kNoType, working.b);
-    const std::string& think = working.b;
-    write_line(indent,
-               {"state [ ", classic::literal_text(frame->type, frame->ofs), ", ", think, " ];\n"});
-  } else if (op == image::OP_GOTO) {
-    --indent;
-    write_line(indent, {"}\n"});
-    if (statement.a > 0) {
-      write_line(indent, {"else\n"});
+    case image::kNot:
+      operand_text_into(function, statement.a, row.type_a, working.a);
+      slot_store(function, statement.c, join({"!", working.a}));
+      break;
+    case image::kStore:
+      operand_text_into(function, statement.a, row.type_a, working.a);
+      if (operand_name_into(statement.b, row.type_b, working.b)) {
+        write_line(indent, {working.b, " = ", working.a, ";\n"});
+      } else {
+        slot_store(function, statement.b, working.a);
+      }
+      break;
+    case image::kStorePointer:
+      // Both operands are read with the type of b: the value's type, not the pointer's.
+      operand_text_into(function, statement.a, row.type_b, working.a);
+      operand_text_into(function, statement.b, row.type_b, working.b);
+      write_line(indent, {working.b, " = ", working.a, ";\n"});
+      break;
+    case image::kReturn:
+      if (statement.a != 0) {
+        operand_text_into(function, statement.a, row.type_a, working.a);
+        write_line(indent, {"return (", working.a, ");\n"});
+      } else {
+        write_line(indent, {"return;\n"});
+      }
+      break;
+    case image::kIf:
+      operand_text_into(function, statement.a, kNoType, working.a);
+      --indent;
+      output_write("\n");
+      write_line(indent, {"} while (", working.a, ");\n"});
+      break;
+    case image::kIfNot: {
+      operand_text_into(function, statement.a, kNoType, working.a);
+      if (statement.b < 1) {
+        support::fatal_error("Found a negative IFNOT jump.\n");
+      }
+      const char* head = ifnot_opens_while(position) ? "while" : "if";
+      write_line(indent, {head, " (", working.a, ")\n"});
       write_line(indent, {"{\n"});
       ++indent;
+      break;
     }
+    case image::kCall:
+      translate_call(function, position, indent);
+      break;
+    case image::kState: {
+      const image::DefRecord* frame = find_globaldef_by_offset(statement.a);
+      if (frame == nullptr) {
+        support::fatal_error("Error - Can't determine frame number.\n");
+      }
+      operand_text_into(function, statement.b, kNoType, working.b);
+      write_line(indent,
+                 {"state [ ", literal_text(frame->type, frame->ofs), ", ", working.b, " ];\n"});
+      break;
+    }
+    case image::kGoto:
+      --indent;
+      write_line(indent, {"}\n"});
+      if (statement.a > 0) {
+        write_line(indent, {"else\n"});
+        write_line(indent, {"{\n"});
+        ++indent;
+      }
+      break;
   }
 }
 

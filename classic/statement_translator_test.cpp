@@ -21,22 +21,22 @@ using tests::Captured;
 
 using image::OP_ADD_F;
 using image::OP_ADDRESS;
+using image::OP_AND;
 using image::OP_CALL0;
 using image::OP_CALL1;
 using image::OP_CALL2;
+using image::OP_CALL7;
 using image::OP_DONE;
+using image::OP_GOTO;
 using image::OP_IF;
 using image::OP_IFNOT;
-using image::OP_INDIRECT_F;
+using image::OP_LOAD_F;
 using image::OP_LT;
 using image::OP_NOT_F;
 using image::OP_RETURN;
+using image::OP_STATE;
 using image::OP_STORE_F;
 using image::OP_STOREP_F;
-constexpr int OP_CALL7 = 58;
-using image::OP_AND;
-using image::OP_GOTO;
-using image::OP_STATE;
 
 // Global offsets of the fixture. The return value and the parameters have no
 // definitions; t1 .. t3 are the function's unnamed temporaries.
@@ -230,9 +230,9 @@ const BodyCase BodyCases[] = {
      {{OP_AND, ofs::x, ofs::y, ofs::t1}, {OP_STORE_F, ofs::t1, ofs::x}, {OP_DONE}},
      "\tx = (x && y);\n"},
     {"INDIRECT parked and into a named global",
-     {{OP_INDIRECT_F, ofs::self, ofs::health, ofs::t1},
+     {{OP_LOAD_F, ofs::self, ofs::health, ofs::t1},
       {OP_STORE_F, ofs::t1, ofs::y},
-      {OP_INDIRECT_F, ofs::self, ofs::health, ofs::x},
+      {OP_LOAD_F, ofs::self, ofs::health, ofs::x},
       {OP_DONE}},
      "\ty = self.health;\n\tx = self.health;\n"},
     {"ADDRESS then STOREP",

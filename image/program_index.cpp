@@ -21,11 +21,17 @@ namespace {
 
 constexpr int64_t kOperandLimit = 32768;  // operands are signed 16-bit
 
-bool is_jump(int base_opcode) {
-  return base_opcode == OP_IF || base_opcode == OP_IFNOT || base_opcode == OP_GOTO;
+// Whether the opcode has a row of the kind; op words above the table have none.
+bool has_kind(int64_t opcode, OpcodeKind kind) {
+  return opcode >= 0 && opcode < OPCODE_COUNT && OpcodeTable[opcode].kind == kind;
 }
 
-bool is_call(int64_t word) { return word >= OP_CALL0 && word <= OP_CALL8; }
+bool is_jump(int base_opcode) {
+  return has_kind(base_opcode, kIf) || has_kind(base_opcode, kIfNot) ||
+         has_kind(base_opcode, kGoto);
+}
+
+bool is_call(int64_t word) { return has_kind(word, kCall); }
 
 // The store test's rule: an op word of at most 36 on a right-associative row.
 bool counts_as_store(int64_t word) {

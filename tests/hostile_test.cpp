@@ -321,9 +321,9 @@ TEST(HostileTexts, ExpressionDoubledByEveryInstructionEndsTheRunPastTheLimit) {
   for (int doublings : {12, 13, 40}) {
     SCOPED_TRACE(doublings);
     ProgsBuilder b = base_program();
-    b.add_statement(6, kX, kX, 42);  // ADD_F x, x into a temporary
+    b.add_statement(image::OP_ADD_F, kX, kX, 42);  // x + x into a temporary
     for (int i = 0; i < doublings; ++i) {
-      b.add_statement(6, 42, 42, 42);
+      b.add_statement(image::OP_ADD_F, 42, 42, 42);
     }
     b.add_statement(image::OP_STORE_F, 42, kY);
     b.add_statement(image::OP_DONE);
@@ -874,7 +874,7 @@ TEST(HostileRecords, ParameterAreaAtTheIntLimitsGivesAnOutOfBoundsSlot) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.parm_start);
     ProgsBuilder b = base_program();
-    b.add_statement(6, kX, kX, 42);  // ADD_F into a temporary
+    b.add_statement(image::OP_ADD_F, kX, kX, 42);  // into a temporary
     b.add_statement(image::OP_DONE);
     b.add_function(1, c.parm_start, c.locals, "f", "f.qc");
     RunResult result = run(b);
