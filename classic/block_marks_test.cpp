@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "classic/instructions.h"
 #include "image/opcodes.h"
 #include "image/program_image.h"
 #include "tests/fixture.h"
@@ -40,7 +41,7 @@ void mark_body(const std::vector<Instruction>& body) {
 std::vector<int64_t> op_words(size_t count) {
   std::vector<int64_t> words;
   for (size_t i = 0; i < count; ++i) {
-    words.push_back(image::op_word_at(static_cast<int64_t>(i) + 1));
+    words.push_back(classic::op_word_at(static_cast<int64_t>(i) + 1));
   }
   return words;
 }
@@ -138,7 +139,7 @@ TEST(MarkBlocks, MarksTargetsByTheJumpRules) {
     SCOPED_TRACE(c.name);
     mark_body(c.body);
     EXPECT_EQ(c.want, op_words(c.body.size()));
-    EXPECT_EQ(0, image::op_word_at(0));  // the null instruction before the body
+    EXPECT_EQ(0, classic::op_word_at(0));  // the null instruction before the body
   }
 }
 
@@ -152,8 +153,8 @@ TEST(MarkBlocks, JumpsOutsideTheArrayMarkNothing) {
   const size_t size = image::program.statements.size();
   for (size_t i = 0; i < size; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(0, image::program.statements[i].close_count);
-    EXPECT_EQ(0, image::program.statements[i].do_count);
+    EXPECT_EQ(0, classic::instruction_at(static_cast<int64_t>(i)).close_count);
+    EXPECT_EQ(0, classic::instruction_at(static_cast<int64_t>(i)).do_count);
   }
 }
 
@@ -167,11 +168,11 @@ TEST(MarkBlocks, ManyJumpsAtOneTargetKeepCountingCloses) {
   body.push_back({OP_STORE_F});
   body.push_back({OP_DONE});
   mark_body(body);
-  const image::Statement& target = image::program.statements[kBlocks + 1];
-  EXPECT_EQ(OP_STORE_F, target.op);
+  const classic::Instruction& target = classic::instruction_at(kBlocks + 1);
+  EXPECT_EQ(OP_STORE_F, target.base_opcode);
   EXPECT_EQ(kBlocks, target.close_count);
   EXPECT_EQ(0, target.do_count);
-  EXPECT_EQ(int64_t{OP_STORE_F} + 100 * kBlocks, image::op_word(target));
+  EXPECT_EQ(int64_t{OP_STORE_F} + 100 * kBlocks, classic::op_word(target));
 }
 
 TEST(MarkBlocks, StartsAtFirstStatementAndStopsAtDone) {

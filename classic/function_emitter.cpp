@@ -8,6 +8,7 @@
 #include "classic/block_marks.h"
 #include "classic/expression_slots.h"
 #include "classic/global_emitter.h"
+#include "classic/instructions.h"
 #include "classic/literals.h"
 #include "classic/names.h"
 #include "classic/output.h"
@@ -83,7 +84,7 @@ void emit_function_body(int function_index) {
   // Slots are cleared before the header so that a think function without a definition
   // cannot pick up text left by the previous function.
   slot_clear_all();
-  const bool leading_state = image::op_word_at(function.first_statement) == image::OP_STATE;
+  const bool leading_state = op_word_at(function.first_statement) == image::OP_STATE;
   if (leading_state) {
     output_write(frame_state_header(function));
   } else {
@@ -95,7 +96,7 @@ void emit_function_body(int function_index) {
   int indent = 1;
   for (int64_t p = function.first_statement + (leading_state ? 1 : 0);; ++p) {
     translate_statement(function, p, indent);
-    if (image::op_word_at(p) == 0) {
+    if (op_word_at(p) == 0) {
       break;
     }
   }

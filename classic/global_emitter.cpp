@@ -6,6 +6,7 @@
 #include <string>
 
 #include "classic/function_emitter.h"
+#include "classic/instruction_index.h"
 #include "classic/literals.h"
 #include "classic/names.h"
 #include "classic/output.h"
@@ -79,7 +80,7 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
 }  // namespace
 
 bool is_constant_global(const image::DefRecord& def, bool saved) {
-  return !saved && !image::stored_into(def.ofs);
+  return !saved && !stored_into(def.ofs);
 }
 
 void emit_globals_before(int function_index, const char* name) {

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "classic/function_emitter.h"
+#include "classic/instruction_index.h"
+#include "classic/instructions.h"
 #include "classic/output.h"
 #include "classic/signatures.h"
 #include "image/program_image.h"
@@ -104,6 +106,11 @@ bool make_usable(std::string& candidate) {
 }
 
 }  // namespace
+
+void prepare_program() {
+  load_instruction_table();
+  build_instruction_index();
+}
 
 bool remember_source_file(const std::string& name) {
   if (output_files.source_files.size() >= kMaxSourceFiles) {

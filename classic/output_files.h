@@ -70,6 +70,11 @@ void reset_output_files();  // closes "progs.src" if a run left it open
 // Remembers which file the run read, so that no output ever replaces it.
 void remember_input_file(const char* path);
 
+// The engine's own tables over the freshly loaded image: the instruction table that will
+// carry block marks, and the indexes of its lookups. Made once per run, before the
+// signatures.
+void prepare_program();
+
 void decompile_all_functions();
 std::string choose_output_file(int function_index);
 bool remember_source_file(const std::string& name);

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "classic/instruction_index.h"
+#include "classic/instructions.h"
 #include "classic/names.h"
 #include "image/opcodes.h"
 #include "image/program_index.h"
@@ -32,25 +34,27 @@ const image::OpcodeRow* row_of(int64_t op_word) {
 }
 
 const char* backward_search(uint16_t offset, int64_t return_index) {
-  const int64_t p = image::last_user_before(offset, return_index);
+  const int64_t p = last_user_before(offset, return_index);
   if (p < 1) {
     return nullptr;
   }
   const image::Statement& statement = image::statement_at(p);
-  const image::OpcodeRow& row = image::OpcodeTable[image::op_word(statement)];
+  const image::OpcodeRow& row = image::OpcodeTable[op_word_at(p)];
   if (statement.a == offset) {
     return type_name(row.type_a);
   }
   return type_name(statement.b == offset ? row.type_b : row.type_c);
 }
 
-bool calls_function(const image::Statement& statement, int function_index) {
-  return is_call(image::op_word(statement)) && image::global_int(statement.a) == function_index;
+bool calls_function(int64_t position, int function_index) {
+  return is_call(op_word_at(position)) &&
+         image::global_int(image::statement_at(position).a) == function_index;
 }
 
 // The type a look-ahead instruction gives to a call's result, or null.
-const char* result_type(const image::Statement& statement) {
-  const image::OpcodeRow* row = row_of(image::op_word(statement));
+const char* result_type(int64_t position) {
+  const image::OpcodeRow* row = row_of(op_word_at(position));
+  const image::Statement& statement = image::statement_at(position);
   if (row != nullptr && statement.a == image::OFS_RETURN && row->type_a != image::ev_void) {
     return type_name(row->type_a);
   }
@@ -60,10 +64,40 @@ const char* result_type(const image::Statement& statement) {
   return nullptr;
 }
 
+// The straight walk over every instruction, kept to check the indexed search against.
+const char* scan_call_site_search(int function_index) {
+  const int64_t last = image::program.numstatements - 1;
+  int64_t p = 0;
+  while (p <= last) {
+    if (!calls_function(p, function_index)) {
+      ++p;
+      continue;
+    }
+    int64_t q = p + 1;
+    for (;; ++q) {
+      if (q > last) {
+        return nullptr;
+      }
+      const int64_t word = op_word_at(q);
+      if (const char* type = result_type(q)) {
+        return type;
+      }
+      if (word == image::OP_DONE || (is_call(word) && !calls_function(q, function_index))) {
+        break;
+      }
+    }
+    p = q + 1;
+  }
+  return nullptr;
+}
+
 // The same walk over the calls of the function only: each look-ahead jumps from stop to
 // stop, and a look-ahead that ends resumes the walk behind it.
-const char* indexed_call_site_search(int function_index) {
-  const image::ProgramIndex& index = image::program_index;
+const char* call_site_search(int function_index) {
+  if (image::lookup_mode.use_scans) {
+    return scan_call_site_search(function_index);
+  }
+  const InstructionIndex& index = instruction_index;
   auto call = std::lower_bound(index.calls.begin(), index.calls.end(),
                                std::make_pair(function_index, int32_t{0}));
   const int64_t last = image::program.numstatements - 1;
@@ -80,11 +114,10 @@ const char* indexed_call_site_search(int function_index) {
       if (q > last) {
         return nullptr;
       }
-      const image::Statement& next = image::statement_at(q);
-      if (const char* type = result_type(next)) {
+      if (const char* type = result_type(q)) {
         return type;
       }
-      if (!calls_function(next, function_index)) {
+      if (!calls_function(q, function_index)) {
         resume = q + 1;
         break;
       }
@@ -93,43 +126,13 @@ const char* indexed_call_site_search(int function_index) {
   return nullptr;
 }
 
-const char* call_site_search(int function_index) {
-  if (!image::lookup_mode.use_scans) {
-    return indexed_call_site_search(function_index);
-  }
-  const int64_t last = image::program.numstatements - 1;
-  int64_t p = 0;
-  while (p <= last) {
-    if (!calls_function(image::statement_at(p), function_index)) {
-      ++p;
-      continue;
-    }
-    int64_t q = p + 1;
-    for (;; ++q) {
-      if (q > last) {
-        return nullptr;
-      }
-      const image::Statement& next = image::statement_at(q);
-      const int64_t word = image::op_word(next);
-      if (const char* type = result_type(next)) {
-        return type;
-      }
-      if (word == image::OP_DONE || (is_call(word) && !calls_function(next, function_index))) {
-        break;
-      }
-    }
-    p = q + 1;
-  }
-  return nullptr;
-}
-
 std::string return_type(const image::FunctionRecord& function, int function_index) {
-  const int64_t done = image::done_from(function.first_statement);
-  const int64_t first_return = image::return_from(function.first_statement);
+  const int64_t done = done_from(function.first_statement);
+  const int64_t first_return = return_from(function.first_statement);
   if (first_return >= done) {
     return "void";
   }
-  const int64_t named_return = image::named_return_from(function.first_statement);
+  const int64_t named_return = named_return_from(function.first_statement);
   if (named_return < done) {
     return type_text(*find_globaldef_by_offset(image::statement_at(named_return).a));
   }

@@ -8,6 +8,7 @@
 
 #include "classic/block_marks.h"
 #include "classic/expression_slots.h"
+#include "classic/instructions.h"
 #include "classic/literals.h"
 #include "classic/names.h"
 #include "classic/output.h"
@@ -61,12 +62,12 @@ bool call_stands_alone(int64_t position) {
   if (s1.a != 1 && s1.b != 1 && s2.a != 1 && s2.b != 1) {
     return true;
   }
-  return s1.op == image::OP_CALL0 && !(s2.a == 1 && s2.b == 1);
+  return instruction_at(position + 1).base_opcode == image::OP_CALL0 && !(s2.a == 1 && s2.b == 1);
 }
 
 void translate_call(const image::FunctionRecord& function, int64_t position, int indent) {
   const image::Statement& statement = image::statement_at(position);
-  const int arguments = statement.op - image::OP_CALL0;
+  const int arguments = instruction_at(position).base_opcode - image::OP_CALL0;
   std::string& callee = working.callee;
   std::string& argument = working.argument;
   std::string& text = working.expression;
@@ -93,19 +94,20 @@ void translate_call(const image::FunctionRecord& function, int64_t position, int
 }  // namespace
 
 void translate_statement(const image::FunctionRecord& function, int64_t position, int& indent) {
-  const image::Statement& statement = image::statement_at(position);
-  for (int i = 0; i < statement.close_count; ++i) {
+  const Instruction& instruction = instruction_at(position);
+  for (int i = 0; i < instruction.close_count; ++i) {
     --indent;
     write_line(indent, {"}\n"});
   }
-  for (int i = 0; i < statement.do_count; ++i) {
+  for (int i = 0; i < instruction.do_count; ++i) {
     write_line(indent, {"do\n"});
     write_line(indent, {"{\n"});
     ++indent;
   }
-  image::strip_block_marks(position);
+  strip_block_marks(position);
 
-  const int op = statement.op;
+  const image::Statement& statement = image::statement_at(position);
+  const int op = instruction.base_opcode;
   if (op >= image::OPCODE_COUNT) {
     support::console_write("Warning: Unknown command\n");
     return;

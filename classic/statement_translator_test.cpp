@@ -8,6 +8,7 @@
 
 #include "classic/block_marks.h"
 #include "classic/expression_slots.h"
+#include "classic/instructions.h"
 #include "image/opcodes.h"
 #include "image/program_image.h"
 #include "tests/expect_fatal.h"
@@ -139,7 +140,7 @@ Captured translate_body(const std::vector<Instruction>& body, int& indent) {
     classic::mark_blocks(test_function());
     for (int64_t p = 1;; ++p) {
       classic::translate_statement(test_function(), p, indent);
-      if (image::op_word_at(p) == 0) {
+      if (classic::op_word_at(p) == 0) {
         break;
       }
     }
@@ -258,7 +259,7 @@ TEST(TranslateStatement, WritesBodiesTabExact) {
     EXPECT_EQ(1, indent);
     for (size_t i = 0; i < c.body.size(); ++i) {
       SCOPED_TRACE(i);
-      EXPECT_EQ(c.body[i].op % 100, image::op_word_at(static_cast<int64_t>(i) + 1));
+      EXPECT_EQ(c.body[i].op % 100, classic::op_word_at(static_cast<int64_t>(i) + 1));
     }
   }
 }
@@ -296,7 +297,7 @@ TEST(TranslateStatement, PrintsMarksThenTheInstructionAndStripsTheMarks) {
     EXPECT_FALSE(result.fatal.has_value());
     EXPECT_EQ(c.want, result.output);
     EXPECT_EQ(c.indent_after, indent);
-    EXPECT_EQ(c.instruction.op % 100, image::op_word_at(1));
+    EXPECT_EQ(c.instruction.op % 100, classic::op_word_at(1));
   }
 }
 
@@ -312,7 +313,7 @@ TEST(TranslateStatement, UnknownOpcodeWarnsAndPrintsOnlyItsMarks) {
     EXPECT_EQ("\t}\n", result.output);
     EXPECT_EQ("Warning: Unknown command\n", result.console);
     EXPECT_EQ(1, indent);
-    EXPECT_EQ(base, image::op_word_at(1));
+    EXPECT_EQ(base, classic::op_word_at(1));
   }
 }
 

@@ -2,6 +2,8 @@
 #include "driver/run.h"
 
 #include "classic/expression_slots.h"
+#include "classic/instruction_index.h"
+#include "classic/instructions.h"
 #include "classic/literals.h"
 #include "classic/output.h"
 #include "classic/output_files.h"
@@ -22,6 +24,8 @@ void reset_run() {
   classic::reset_output();
   classic::reset_expression_slots();
   classic::reset_output_files();
+  classic::reset_instruction_table();
+  classic::reset_instruction_index();
 }
 
 void name_anonymous_functions() {
@@ -57,6 +61,7 @@ int run_decompiler(int argc, const char* const* argv) {
     classic::remember_input_file(path);
     print_summary(path, loaded);
     name_anonymous_functions();
+    classic::prepare_program();
     classic::decompile_all_functions();
   } catch (const support::FatalCondition& condition) {
     support::console_write(condition.message);

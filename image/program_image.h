@@ -8,16 +8,12 @@
 
 namespace image {
 
-// One instruction. The op word of the file encodes block marks above its base opcode
-// (base + 100 x close count + 10000 x do count); they are kept apart here so that adding
-// marks can never wrap into another opcode.
+// One instruction as the file holds it.
 struct Statement {
-  uint8_t op;  // base opcode, op word mod 100
-  int32_t close_count;
-  int32_t do_count;
-  int16_t a;
-  int16_t b;
-  int16_t c;
+  uint32_t op;  // the op word, whole: 16 bits in the file, room for a wider statement format
+  int32_t a;    // the operands, sign-extended from their 16 bits
+  int32_t b;
+  int32_t c;
 };
 
 struct FunctionRecord {
@@ -78,14 +74,6 @@ inline const Statement& statement_at(int64_t index) {
   static constexpr Statement done{};
   return in_statement_array(index) ? program.statements[index] : done;
 }
-// The op word as the file encodes it: base + 100 x close count + 10000 x do count.
-inline int64_t op_word(const Statement& statement) {
-  return statement.op + int64_t{100} * statement.close_count + int64_t{10000} * statement.do_count;
-}
-inline int64_t op_word_at(int64_t index) { return op_word(statement_at(index)); }
-// Marks go only on instructions inside the array.
-void add_block_marks(int64_t index, int close_count, int do_count);
-void strip_block_marks(int64_t index);
 
 // Global cells; offsets outside the area read as 0.
 inline uint32_t global_cell(int64_t offset) {

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <random>
 
-#include "classic/signatures.h"
 #include "image/opcodes.h"
 #include "image/program_image.h"
 #include "tests/example_programs.h"
@@ -113,34 +112,6 @@ TEST(ProgramIndex, WholeRunsMatchTheScansOnTheCorpus) {
     SCOPED_TRACE(entry.path().filename().string());
     expect_same_runs({"progs2qc", entry.path().string()}, nullptr);
   }
-}
-
-// The store counts follow the op words as marks are added and stripped.
-TEST(ProgramIndex, StoreTestFollowsMarksLikeTheScan) {
-  tests::ProgsBuilder b = tests::new_program();
-  b.add_statement(image::OP_STORE_F, 30, 40);
-  b.add_statement(image::OP_STORE_F + 100, 30, 41);  // a mark left in the file
-  b.add_statement(image::OP_STOREP_F, 30, 42);
-  b.add_statement(image::OP_STORE_F, 30, -5);
-  tests::load_fixture(b);
-  LookupModeGuard guard;
-  auto both = [](int64_t offset) {
-    lookup_mode.use_scans = true;
-    const bool scanned = image::stored_into(offset);
-    lookup_mode.use_scans = false;
-    EXPECT_EQ(scanned, image::stored_into(offset)) << "offset " << offset;
-    return scanned;
-  };
-  EXPECT_TRUE(both(40));
-  EXPECT_FALSE(both(41));
-  EXPECT_FALSE(both(42));
-  EXPECT_FALSE(both(65531));  // b = -5 never names an unsigned definition offset
-  image::add_block_marks(1, 1, 0);
-  image::strip_block_marks(2);
-  EXPECT_FALSE(both(40));
-  EXPECT_TRUE(both(41));
-  image::strip_block_marks(1);
-  EXPECT_TRUE(both(40));
 }
 
 TEST(ProgramIndex, DefinitionAndNameLookupsMatchTheScans) {

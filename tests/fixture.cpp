@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "classic/output.h"
+#include "classic/output_files.h"
 #include "driver/run.h"
 #include "image/program_image.h"
 #include "support/console.h"
@@ -23,6 +24,7 @@ void load_fixture(const ProgsBuilder& program) {
   program.write(path);
   try {
     image::load_program_image(path);
+    classic::prepare_program();
   } catch (...) {
     ::unlink(path);
     throw;
