@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "classic/block_marks.h"
@@ -34,8 +35,8 @@ namespace {
 // The frame-state header " = [ frame, think ]" of a body that opens with an unmarked STATE.
 std::string frame_state_header(const image::FunctionRecord& function) {
   const image::Statement& state = image::statement_at(function.first_statement);
-  const image::DefRecord* frame = classic::find_globaldef_by_offset(state.a);
-  if (frame == nullptr) {
+  const std::optional<image::DefRecord> frame = find_globaldef_by_offset(state.a);
+  if (!frame) {
     support::fatal_error("Fatal Error - Can't determine frame number.");
   }
   std::string think = operand_text(function, state.b, classic::kNoType);
@@ -53,7 +54,7 @@ void emit_locals(const image::FunctionRecord& function) {
       std::min<int64_t>(int64_t{function.parm_start} + function.locals, image::kOffsetLimit);
   for (int64_t o = image::next_defined_offset(int64_t{function.parm_start} + parameters); o < end;
        o = image::next_defined_offset(o + 1)) {
-    const image::DefRecord* def = classic::find_globaldef_by_offset(o);
+    const std::optional<image::DefRecord> def = find_globaldef_by_offset(o);
     if (classic::is_immediate(*def)) {
       continue;
     }

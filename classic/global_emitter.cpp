@@ -19,11 +19,12 @@ namespace classic {
 
 namespace {
 
-// Writes the line for the first definition at offset o; returns how far o advances
-// beyond the usual one step (the further cells of a vector or a vector field).
-int64_t emit_definition(image::DefRecord& def, const char* function_name) {
-  const bool saved = (def.type & image::DEF_SAVEGLOBAL) != 0;
-  def.type = static_cast<uint16_t>(def.type & ~image::DEF_SAVEGLOBAL);
+// Writes the line for global definition `index`, the first at its offset; returns how far
+// the walk advances beyond the usual one step (the further cells of a vector or a vector
+// field).
+int64_t emit_definition(int32_t index, const char* function_name) {
+  const bool saved = clear_save_flag(index);
+  const image::DefRecord def = global_definition(index);
   const int tag = def.type;
   const char* name = classic::def_name(def);
   const bool immediate = classic::is_immediate(def);
@@ -50,7 +51,7 @@ int64_t emit_definition(image::DefRecord& def, const char* function_name) {
     return 0;
   }
   if (tag == image::ev_field) {
-    const image::DefRecord* field = classic::find_fielddef_by_name(name);
+    const image::DefRecord* field = image::find_fielddef_by_name(name);
     if (field == nullptr) {
       support::fatal_error("Fatal Error: Could not locate a field named \"%s\"\n", name);
     }
@@ -98,7 +99,7 @@ void emit_globals_before(int function_index, const char* name) {
   // none lies at or beyond kOffsetLimit, however far the parameters start.
   const int64_t end = std::min<int64_t>(record.parm_start, image::kOffsetLimit);
   for (int64_t o = image::next_defined_offset(start); o < end;) {
-    o += emit_definition(*classic::find_globaldef_by_offset(o), name);
+    o += emit_definition(image::first_globaldef_index(o), name);
     o = image::next_defined_offset(o + 1);
   }
 }

@@ -1,4 +1,4 @@
-// Names, types and declarations of definitions, and the lookups by offset and name.
+// Names, types and declarations of definitions, with the type words as this run has left them.
 #include "classic/names.h"
 
 #include <cstring>
@@ -16,14 +16,37 @@ const char* type_name(int64_t type_word) {
   return TypeNameTable[type_word];
 }
 
-image::DefRecord* find_globaldef_by_offset(int64_t offset) {
-  int32_t index = image::first_globaldef_index(offset);
-  return index < 0 ? nullptr : &image::program.globaldefs[index];
+GlobalTypes global_types;
+
+void reset_global_types() { global_types = GlobalTypes{}; }
+
+void copy_global_types() {
+  global_types.words.clear();
+  global_types.words.reserve(image::program.globaldefs.size());
+  for (const image::DefRecord& def : image::program.globaldefs) {
+    global_types.words.push_back(def.type);
+  }
 }
 
-image::DefRecord* find_fielddef_by_name(const char* name) {
-  int32_t index = image::first_fielddef_index(name);
-  return index < 0 ? nullptr : &image::program.fielddefs[index];
+bool clear_save_flag(int32_t index) {
+  uint16_t& word = global_types.words[index];
+  const bool saved = (word & image::DEF_SAVEGLOBAL) != 0;
+  word = static_cast<uint16_t>(word & ~image::DEF_SAVEGLOBAL);
+  return saved;
+}
+
+image::DefRecord global_definition(int32_t index) {
+  image::DefRecord def = image::program.globaldefs[index];
+  def.type = global_types.words[index];
+  return def;
+}
+
+std::optional<image::DefRecord> find_globaldef_by_offset(int64_t offset) {
+  const int32_t index = image::first_globaldef_index(offset);
+  if (index < 0) {
+    return std::nullopt;
+  }
+  return global_definition(index);
 }
 
 const char* def_name(const image::DefRecord& def) { return image::string_at(def.s_name); }
@@ -34,7 +57,7 @@ bool is_immediate(const image::DefRecord& def) {
 
 std::string type_text(const image::DefRecord& def) {
   if (def.type == image::ev_field || def.type == image::ev_pointer) {
-    const image::DefRecord* field = find_fielddef_by_name(def_name(def));
+    const image::DefRecord* field = image::find_fielddef_by_name(def_name(def));
     if (field != nullptr) {
       return std::string(".") + type_name(field->type);
     }
@@ -50,8 +73,8 @@ std::string declaration_text(const image::DefRecord& def) {
 }
 
 bool operand_name_into(int64_t offset, int expected_type, std::string& text) {
-  const image::DefRecord* def = find_globaldef_by_offset(offset);
-  if (def == nullptr) {
+  const std::optional<image::DefRecord> def = find_globaldef_by_offset(offset);
+  if (!def) {
     return false;
   }
   if (is_immediate(*def)) {

@@ -1,10 +1,11 @@
-// Names, types and declarations of definitions, and the lookups by offset and name.
+// Names, types and declarations of definitions, with the type words as this run has left them.
 #pragma once
 
 #include <cstdint>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "image/program_image.h"
 
@@ -23,11 +24,22 @@ const char* type_name(int64_t type_word);
 
 constexpr int kNoType = -1;  // an operand looked up with no expected type
 
-// The first global definition whose ofs equals the offset, or null. Points into the
-// loaded table, which never grows.
-image::DefRecord* find_globaldef_by_offset(int64_t offset);
-// The first field definition from index 1 whose name equals the name, or null.
-image::DefRecord* find_fielddef_by_name(const char* name);
+// The type word of every global definition. The walk over the globals clears
+// DEF_SAVEGLOBAL in the words it visits, and everything written after that sees the
+// cleared word; the loaded image keeps the words as the file holds them.
+struct GlobalTypes {
+  std::vector<uint16_t> words;  // by global definition index
+};
+extern GlobalTypes global_types;
+void reset_global_types();
+void copy_global_types();  // from the freshly loaded image
+
+// Clears DEF_SAVEGLOBAL in the type word of global definition `index`; whether it was set.
+bool clear_save_flag(int32_t index);
+// Global definition `index` with its type word as the run has left it.
+image::DefRecord global_definition(int32_t index);
+// The first global definition whose ofs equals the offset, as global_definition gives it.
+std::optional<image::DefRecord> find_globaldef_by_offset(int64_t offset);
 
 const char* def_name(const image::DefRecord& def);
 bool is_immediate(const image::DefRecord& def);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "image/opcodes.h"
+#include "image/program_index.h"
 #include "tests/fixture.h"
 
 namespace {
@@ -63,51 +64,22 @@ tests::ProgsBuilder names_program() {
   return program;
 }
 
-TEST(FindGlobaldefByOffset, FirstDefinitionInTableOrderWins) {
-  struct Case {
-    const char* name;
-    int64_t offset;
-    const char* want;  // null: none
-  };
-  constexpr Case cases[] = {
-      {"two definitions share the offset", 60, "first"},
-      {"record 0 takes part", 0, ""},
-      {"highest unsigned offset", 65535, "top"},
-      {"negative offset is no unsigned ofs", -1, nullptr},
-      {"offset nobody has", 100, nullptr},
-  };
+TEST(FindGlobaldefByOffset, FirstDefinitionWithTheTypeWordAsTheWalkLeftIt) {
   tests::load_fixture(names_program());
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const image::DefRecord* def = classic::find_globaldef_by_offset(c.offset);
-    if (c.want == nullptr) {
-      EXPECT_EQ(nullptr, def);
-    } else {
-      ASSERT_NE(nullptr, def);
-      EXPECT_STREQ(c.want, classic::def_name(*def));
-    }
-  }
-  EXPECT_EQ(&image::program.globaldefs[0], classic::find_globaldef_by_offset(0));
-}
-
-TEST(FindFielddefByName, SearchesFromIndexOne) {
-  tests::load_fixture(names_program());
-  EXPECT_EQ(&image::program.fielddefs[1], classic::find_fielddef_by_name("power"));
-  EXPECT_EQ(&image::program.fielddefs[3], classic::find_fielddef_by_name("think"));
-  EXPECT_EQ(nullptr, classic::find_fielddef_by_name("hidden"));
-  EXPECT_EQ(nullptr, classic::find_fielddef_by_name("pow"));
-}
-
-TEST(FindFielddefByName, FewerThanTwoFieldDefinitionsFindNothing) {
-  tests::ProgsBuilder one = tests::new_program();
-  one.fielddefs[0].s_name = one.add_string("solo");
-  tests::load_fixture(one);
-  EXPECT_EQ(nullptr, classic::find_fielddef_by_name("solo"));
-
-  tests::ProgsBuilder none = tests::new_program();
-  none.fielddefs.clear();
-  tests::load_fixture(none);
-  EXPECT_EQ(nullptr, classic::find_fielddef_by_name(""));
+  const int32_t saved = image::first_globaldef_index(44);
+  ASSERT_GE(saved, 0);
+  EXPECT_EQ(ev_vector | DEF_SAVEGLOBAL, classic::find_globaldef_by_offset(44)->type);
+  EXPECT_TRUE(classic::clear_save_flag(saved));
+  EXPECT_FALSE(classic::clear_save_flag(saved));
+  const std::optional<image::DefRecord> def = classic::find_globaldef_by_offset(44);
+  ASSERT_TRUE(def.has_value());
+  EXPECT_EQ(ev_vector, def->type);
+  EXPECT_EQ(44, def->ofs);
+  EXPECT_STREQ("saved", classic::def_name(*def));
+  EXPECT_EQ("saved_x", classic::operand_name(44, ev_float).value_or(""));
+  // The loaded image keeps the word as the file holds it.
+  EXPECT_EQ(ev_vector | DEF_SAVEGLOBAL, image::program.globaldefs[saved].type);
+  EXPECT_FALSE(classic::find_globaldef_by_offset(100).has_value());
 }
 
 TEST(TypeAndDeclarationText, ByTheWholeTypeWord) {
@@ -141,8 +113,8 @@ TEST(TypeAndDeclarationText, ByTheWholeTypeWord) {
   tests::load_fixture(names_program());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const image::DefRecord* def = classic::find_globaldef_by_offset(c.offset);
-    ASSERT_NE(nullptr, def);
+    const std::optional<image::DefRecord> def = classic::find_globaldef_by_offset(c.offset);
+    ASSERT_TRUE(def.has_value());
     EXPECT_EQ(c.type, classic::type_text(*def));
     EXPECT_EQ(c.declaration, classic::declaration_text(*def));
   }

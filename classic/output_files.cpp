@@ -10,6 +10,7 @@
 #include "classic/function_emitter.h"
 #include "classic/instruction_index.h"
 #include "classic/instructions.h"
+#include "classic/names.h"
 #include "classic/output.h"
 #include "classic/signatures.h"
 #include "image/program_image.h"
@@ -109,6 +110,7 @@ bool make_usable(std::string& candidate) {
 
 void prepare_program() {
   load_instruction_table();
+  copy_global_types();
   build_instruction_index();
 }
 

@@ -71,7 +71,8 @@ void reset_output_files();  // closes "progs.src" if a run left it open
 void remember_input_file(const char* path);
 
 // The engine's own tables over the freshly loaded image: the instruction table that will
-// carry block marks, and the indexes of its lookups. Made once per run, before the
+// carry block marks, the type words whose save flags the walk clears, and the indexes of
+// its lookups. Made once per run, before the
 // signatures.
 void prepare_program();
 

@@ -152,8 +152,8 @@ std::string parameter_list(const image::FunctionRecord& function) {
   const int64_t start = function.parm_start;
   const int64_t last = start + total - 1;
   for (int64_t o = start; o < start + total; ++o) {
-    const image::DefRecord* def = find_globaldef_by_offset(o);
-    if (def != nullptr) {
+    const std::optional<image::DefRecord> def = find_globaldef_by_offset(o);
+    if (def) {
       if (def->type == image::ev_vector) {
         o += 2;
       }

@@ -185,8 +185,8 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
       translate_call(function, position, indent);
       break;
     case image::kState: {
-      const image::DefRecord* frame = find_globaldef_by_offset(statement.a);
-      if (frame == nullptr) {
+      const std::optional<image::DefRecord> frame = find_globaldef_by_offset(statement.a);
+      if (!frame) {
         support::fatal_error("Error - Can't determine frame number.\n");
       }
       operand_text_into(function, statement.b, kNoType, working.b);

@@ -5,6 +5,7 @@
 #include "classic/instruction_index.h"
 #include "classic/instructions.h"
 #include "classic/literals.h"
+#include "classic/names.h"
 #include "classic/output.h"
 #include "classic/output_files.h"
 #include "classic/signatures.h"
@@ -26,6 +27,7 @@ void reset_run() {
   classic::reset_output_files();
   classic::reset_instruction_table();
   classic::reset_instruction_index();
+  classic::reset_global_types();
 }
 
 void name_anonymous_functions() {

@@ -48,6 +48,9 @@ struct ProgramImage {
   int32_t numpr_globals;
   std::deque<std::string> given_names;  // names from rename_function; a deque never moves them
 };
+// The process-wide image: filled by load_program_image and read-only after that, apart
+// from the names rename_function gives. Engines read it as `const ProgramImage&`; what
+// they change (marks, flags) they keep in tables of their own.
 extern ProgramImage program;
 void reset_program_image();
 
@@ -64,6 +67,8 @@ LoadResult load_program_image(const char* path);
 // The text at a string offset; an offset outside the string area reads as "".
 // The text lives as long as the image.
 const char* string_at(int64_t offset);
+// Gives function `index` a name of its own (the run names unnamed functions this way); its
+// s_name then refers to the text, while every offset into the string area reads as before.
 void rename_function(int index, const std::string& text);
 
 inline bool in_statement_array(int64_t index) {
