@@ -1,10 +1,6 @@
 // Sends each function to its .qc file and writes the project list "progs.src".
 #include "classic/output_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "classic/function_emitter.h"
@@ -14,6 +10,7 @@
 #include "classic/output.h"
 #include "classic/signatures.h"
 #include "image/program_image.h"
+#include "render/output_directory.h"
 #include "support/console.h"
 #include "support/error.h"
 
@@ -21,70 +18,9 @@ namespace classic {
 
 OutputFiles output_files;
 
-void reset_output_files() {
-  if (output_files.project_list != nullptr) {
-    std::fclose(output_files.project_list);
-  }
-  output_files = OutputFiles{};
-}
-
-void remember_input_file(const char* path) {
-  struct stat status;
-  output_files.have_input_identity = ::stat(path, &status) == 0;
-  if (output_files.have_input_identity) {
-    output_files.input_device = status.st_dev;
-    output_files.input_inode = status.st_ino;
-  }
-}
+void reset_output_files() { output_files = OutputFiles{}; }
 
 namespace {
-
-bool names_input_file(const std::string& name) {
-  struct stat status;
-  return output_files.have_input_identity && ::stat(name.c_str(), &status) == 0 &&
-         status.st_dev == output_files.input_device && status.st_ino == output_files.input_inode;
-}
-
-// Names the run must never write a function into: the project list and the input. A file
-// this run has created is neither, so it is not looked up again.
-bool is_protected_name(const std::string& name) {
-  if (name == "progs.src") {
-    return true;
-  }
-  return output_files.created_files.count(name) == 0 && names_input_file(name);
-}
-
-// Opens for writing ("w", replacing the file) or appending ("a+"), never through a
-// symbolic link; -1 when the file cannot be opened or is no regular file (checked once per
-// name). Non-blocking, so that a FIFO of that name cannot stall the run; for a regular
-// file that changes nothing.
-int open_output_file(const std::string& name, bool append) {
-  const int flags =
-      O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : O_TRUNC);
-  const int fd = ::open(name.c_str(), flags, 0666);
-  if (fd < 0 || output_files.created_files.count(name) != 0) {
-    return fd;
-  }
-  struct stat status;
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  output_files.created_files.insert(name);
-  return fd;
-}
-
-std::FILE* open_project_list() {
-  const int fd = open_output_file("progs.src", false);
-  if (fd < 0) {
-    return nullptr;
-  }
-  std::FILE* file = ::fdopen(fd, "w");
-  if (file == nullptr) {
-    ::close(fd);
-  }
-  return file;
-}
 
 bool is_name_character(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
@@ -141,7 +77,7 @@ std::string choose_output_file(int function_index) {
   if (function.s_file >= 0 && function.s_file <= image::program.strofs) {
     candidate = image::string_at(function.s_file);
   }
-  if (make_usable(candidate) && !is_protected_name(candidate)) {
+  if (make_usable(candidate) && !render::is_reserved_name(candidate)) {
     return candidate;
   }
   if (!remember_source_file(candidate)) {
@@ -160,34 +96,26 @@ std::string choose_output_file(int function_index) {
 }
 
 void decompile_all_functions() {
-  classic::build_signatures();
-  if (names_input_file("progs.src") ||
-      (output_files.project_list = open_project_list()) == nullptr) {
-    support::fatal_error("Fatal Error - Could not open \"progs.src\" for output.\n");
-  }
-  std::fputs("./progs.dat\n\n", output_files.project_list);
+  render::open_project_list();
   for (int i = 1; i < image::program.numfunctions; ++i) {
     const std::string name = choose_output_file(i);
     const bool created_before = remember_source_file(name);
     if (!created_before) {
       support::console_printf("decompiling %s...\n", name.c_str());
-      std::fprintf(output_files.project_list, "%s\n", name.c_str());
+      render::add_to_project_list(name);
     }
-    const int fd = is_protected_name(name) ? -1 : open_output_file(name, created_before);
+    const int fd = render::open_source_file(
+        name, created_before ? render::OpenMode::kAppend : render::OpenMode::kCreate);
     if (fd < 0) {
       support::fatal_error("Fatal Error - Could not open \"%s\" for output.\n", name.c_str());
     }
-    classic::open_output(fd);
-    classic::decompile_function(i);
-    if (!classic::close_output()) {
+    open_output(fd);
+    decompile_function(i);
+    if (!close_output()) {
       support::fatal_error("Fatal Error - Could not close \"%s\" properly.\n", name.c_str());
     }
   }
-  std::FILE* project_list = output_files.project_list;
-  output_files.project_list = nullptr;
-  if (std::fclose(project_list) != 0) {
-    support::fatal_error("Fatal Error - Could not close \"progs.src\" properly.\n");
-  }
+  render::close_project_list();
 }
 
 }  // namespace classic

@@ -1,9 +1,6 @@
 // Sends each function to its .qc file and writes the project list "progs.src".
 #pragma once
 
-#include <sys/types.h>
-
-#include <cstdio>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -58,22 +55,13 @@ struct OutputFiles {
   std::unordered_set<std::string> source_file_set;
   std::string last_known_file;
   int fallback_file_counter;
-  std::unordered_set<std::string> created_files;  // regular files this run created
-  std::FILE* project_list;                        // "progs.src" while the walk runs
-  bool have_input_identity;  // the input's device and inode, so it is never overwritten
-  dev_t input_device;
-  ino_t input_inode;
 };
 extern OutputFiles output_files;
-void reset_output_files();  // closes "progs.src" if a run left it open
-
-// Remembers which file the run read, so that no output ever replaces it.
-void remember_input_file(const char* path);
+void reset_output_files();
 
 // The engine's own tables over the freshly loaded image: the instruction table that will
 // carry block marks, the type words whose save flags the walk clears, and the indexes of
-// its lookups. Made once per run, before the
-// signatures.
+// its lookups. Made once per run, before the signatures.
 void prepare_program();
 
 void decompile_all_functions();

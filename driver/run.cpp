@@ -10,6 +10,7 @@
 #include "classic/output_files.h"
 #include "classic/signatures.h"
 #include "image/program_image.h"
+#include "render/output_directory.h"
 #include "support/console.h"
 #include "support/error.h"
 #include "support/input_file.h"
@@ -25,6 +26,7 @@ void reset_run() {
   classic::reset_output();
   classic::reset_expression_slots();
   classic::reset_output_files();
+  render::reset_output_directory();
   classic::reset_instruction_table();
   classic::reset_instruction_index();
   classic::reset_global_types();
@@ -60,13 +62,18 @@ int run_decompiler(int argc, const char* const* argv) {
   try {
     const char* path = argc > 1 ? argv[1] : "progs.dat";
     const image::LoadResult loaded = image::load_program_image(path);
-    classic::remember_input_file(path);
+    render::remember_input_file(path);
     print_summary(path, loaded);
     name_anonymous_functions();
     classic::prepare_program();
+    classic::build_signatures();
     classic::decompile_all_functions();
   } catch (const support::FatalCondition& condition) {
-    support::console_write(condition.message);
+    if (condition.on_standard_error) {
+      support::console_error_write(condition.message);
+    } else {
+      support::console_write(condition.message);
+    }
     status = condition.exit_status;
   }
   // Closing flushes whatever a failed run had written, so its files keep their text.
