@@ -25,7 +25,9 @@ bool ifnot_opens_while(int64_t position) {
   return !jump_between(landing, position);
 }
 
-bool ifnot_target_gets_close_mark(int64_t position) {
+// Whether the marking pass puts a close mark at the IFNOT's target: an if block that the
+// instruction before the target does not close itself.
+static bool ifnot_target_gets_close_mark(int64_t position) {
   const int64_t distance = image::statement_at(position).b;
   const int64_t last_skipped = position + distance - 1;
   if (instruction_at(last_skipped).base_opcode == image::OP_GOTO &&

@@ -10,10 +10,6 @@ namespace classic {
 // Whether the IFNOT at the position heads a while loop (else an if block). The
 // translator and the marking pass both decide by this.
 bool ifnot_opens_while(int64_t position);
-// Whether the marking pass puts a close mark at the IFNOT's target: an if block that the
-// instruction before the target does not close itself.
-bool ifnot_target_gets_close_mark(int64_t position);
-
 void mark_blocks(const image::FunctionRecord& function);
 
 }  // namespace classic

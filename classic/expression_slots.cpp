@@ -49,17 +49,12 @@ void slot_store(const image::FunctionRecord& function, int64_t offset, const std
   }
 }
 
-// The parked text itself; valid until the slot is stored to or cleared.
-static const std::string& parked_text(const image::FunctionRecord& function, int64_t offset) {
+const std::string& slot_fetch(const image::FunctionRecord& function, int64_t offset) {
   int64_t index = checked_index(function, offset);
   if (!slots.defined[index]) {
     support::fatal_error("Fatal Error - %lld not defined.\n", static_cast<long long>(index));
   }
   return slots.texts[index];
-}
-
-std::string slot_fetch(const image::FunctionRecord& function, int64_t offset) {
-  return parked_text(function, offset);
 }
 
 void slot_clear_all() {
@@ -70,17 +65,11 @@ void slot_clear_all() {
   slots.used.clear();
 }
 
-void operand_text_into(const image::FunctionRecord& function, int64_t offset, int expected_type,
-                       std::string& text) {
-  if (!classic::operand_name_into(offset, expected_type, text)) {
-    text = parked_text(function, offset);
+void operand_text(const image::FunctionRecord& function, int64_t offset, int expected_type,
+                  std::string& text) {
+  if (!operand_name(offset, expected_type, text)) {
+    text = slot_fetch(function, offset);
   }
-}
-
-std::string operand_text(const image::FunctionRecord& function, int64_t offset, int expected_type) {
-  std::string text;
-  operand_text_into(function, offset, expected_type, text);
-  return text;
 }
 
 }  // namespace classic

@@ -27,6 +27,13 @@ image::FunctionRecord function_at(int32_t parm_start) {
 
 using tests::expect_fatal;
 
+// The operand text as a value.
+std::string operand_text(const image::FunctionRecord& function, int64_t offset) {
+  std::string text;
+  classic::operand_text(function, offset, classic::kNoType, text);
+  return text;
+}
+
 struct IndexCase {
   const char* name;
   int32_t parm_start;
@@ -170,14 +177,14 @@ TEST(OperandText, PrefersTheDefinitionOverAParkedText) {
   classic::slot_store(function, 100, "parked");
   classic::slot_store(function, 101, "parked");
   classic::slot_store(function, 102, "parked");
-  EXPECT_EQ("health", classic::operand_text(function, 100, classic::kNoType));
-  EXPECT_EQ("2.5", classic::operand_text(function, 101, classic::kNoType));
-  EXPECT_EQ("parked", classic::operand_text(function, 102, classic::kNoType));
+  EXPECT_EQ("health", operand_text(function, 100));
+  EXPECT_EQ("2.5", operand_text(function, 101));
+  EXPECT_EQ("parked", operand_text(function, 102));
 }
 
 TEST(OperandText, UndefinedOperandWithoutTextReportsTheSlot) {
   load_fixture(tests::new_program());
-  expect_fatal(capture([] { classic::operand_text(function_at(100), 105, classic::kNoType); }),
+  expect_fatal(capture([] { operand_text(function_at(100), 105); }),
                "Fatal Error - 33 not defined.\n");
 }
 

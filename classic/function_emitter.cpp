@@ -39,12 +39,13 @@ std::string frame_state_header(const image::FunctionRecord& function) {
   if (!frame) {
     support::fatal_error("Fatal Error - Can't determine frame number.");
   }
-  std::string think = operand_text(function, state.b, classic::kNoType);
-  return " = [ " + classic::format_literal(frame->type, frame->ofs) + ", " + think + " ]";
+  std::string think;
+  operand_text(function, state.b, kNoType, think);
+  return " = [ " + format_literal(frame->type, frame->ofs) + ", " + think + " ]";
 }
 
 void emit_locals(const image::FunctionRecord& function) {
-  const int64_t parameters = classic::parameter_cells(function);
+  const int64_t parameters = image::parameter_cells(function);
   if (function.locals <= 0 || function.locals <= parameters) {
     return;
   }
@@ -55,14 +56,14 @@ void emit_locals(const image::FunctionRecord& function) {
   for (int64_t o = image::next_defined_offset(int64_t{function.parm_start} + parameters); o < end;
        o = image::next_defined_offset(o + 1)) {
     const std::optional<image::DefRecord> def = find_globaldef_by_offset(o);
-    if (classic::is_immediate(*def)) {
+    if (is_immediate(*def)) {
       continue;
     }
     if (def->type == image::ev_function) {
       support::console_write("Warning Fields and functions must be global\n");
       continue;
     }
-    output_pieces({"\tlocal ", classic::declaration_text(*def), ";\n"});
+    output_pieces({"\tlocal ", declaration_text(*def), ";\n"});
     if (def->type == image::ev_vector) {
       o += 2;
     }
@@ -74,7 +75,7 @@ void emit_locals(const image::FunctionRecord& function) {
 
 void emit_function_body(int function_index) {
   const image::FunctionRecord& function = image::program.functions[function_index];
-  const std::string& signature = classic::signatures.texts[function_index];
+  const std::string& signature = signatures.texts[function_index];
   if (function.first_statement <= 0) {
     output_printf("%s = #%lld; \n", signature.c_str(),
                   -static_cast<long long>(function.first_statement));
@@ -97,7 +98,7 @@ void emit_function_body(int function_index) {
   int indent = 1;
   for (int64_t p = function.first_statement + (leading_state ? 1 : 0);; ++p) {
     translate_statement(function, p, indent);
-    if (op_word_at(p) == 0) {
+    if (op_word_at(p) == image::OP_DONE) {
       break;
     }
   }

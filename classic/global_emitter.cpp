@@ -19,6 +19,30 @@ namespace classic {
 
 namespace {
 
+// Function fields whose parameters the original game code declares; every other function
+// field is written as ".void() name;".
+struct FunctionField {
+  const char* name;
+  const char* declaration;
+};
+constexpr FunctionField KnownFunctionFields[] = {
+    {"th_pain", ".void(entity attacker, float damage) th_pain;\n"},
+};
+
+// True when the global was not saved and no STORE instruction assigns it.
+bool is_constant_global(const image::DefRecord& def, bool saved) {
+  return !saved && !stored_into(def.ofs);
+}
+
+const char* known_function_field(const char* name) {
+  for (const FunctionField& field : KnownFunctionFields) {
+    if (std::strcmp(field.name, name) == 0) {
+      return field.declaration;
+    }
+  }
+  return nullptr;
+}
+
 // Writes the line for global definition `index`, the first at its offset; returns how far
 // the walk advances beyond the usual one step (the further cells of a vector or a vector
 // field).
@@ -26,8 +50,8 @@ int64_t emit_definition(int32_t index, const char* function_name) {
   const bool saved = clear_save_flag(index);
   const image::DefRecord def = global_definition(index);
   const int tag = def.type;
-  const char* name = classic::def_name(def);
-  const bool immediate = classic::is_immediate(def);
+  const char* name = def_name(def);
+  const bool immediate = is_immediate(def);
   if (tag == image::ev_pointer) {
     return 0;
   }
@@ -39,7 +63,7 @@ int64_t emit_definition(int32_t index, const char* function_name) {
     if (k >= image::program.numfunctions) {
       output_pieces({"void() ", name, ";\n"});
     } else {
-      output_pieces({classic::signatures.texts[k], ";\n"});
+      output_pieces({signatures.texts[k], ";\n"});
     }
     return 0;
   }
@@ -56,18 +80,18 @@ int64_t emit_definition(int32_t index, const char* function_name) {
       support::fatal_error("Fatal Error: Could not locate a field named \"%s\"\n", name);
     }
     if (field->type == image::ev_function) {
-      if (std::strcmp(name, "th_pain") == 0) {
-        output_write(".void(entity attacker, float damage) th_pain;\n");
+      if (const char* declaration = known_function_field(name)) {
+        output_write(declaration);
       } else {
         output_pieces({".void() ", name, ";\n"});
       }
       return 0;
     }
-    output_pieces({".", classic::type_text(*field), " ", name, ";\n"});
+    output_pieces({".", type_text(*field), " ", name, ";\n"});
     return field->type == image::ev_vector ? 3 : 0;
   }
-  const std::string value = classic::format_literal(tag, def.ofs);
-  const std::string type = classic::type_text(def);
+  const std::string value = format_literal(tag, def.ofs);
+  const std::string type = type_text(def);
   if (is_constant_global(def, saved)) {
     output_pieces({type, " ", name, "    = ", value, ";\n"});
   } else if (image::global_float(def.ofs) != 0.0f) {
@@ -80,15 +104,11 @@ int64_t emit_definition(int32_t index, const char* function_name) {
 
 }  // namespace
 
-bool is_constant_global(const image::DefRecord& def, bool saved) {
-  return !saved && !stored_into(def.ofs);
-}
-
 void emit_globals_before(int function_index, const char* name) {
   const image::FunctionRecord& record = image::program.functions[function_index];
   const image::FunctionRecord& previous = image::program.functions[function_index - 1];
   int64_t start = int64_t{previous.parm_start} + previous.locals +
-                  (previous.numparms > 0 ? classic::parameter_cells(previous) : 0);
+                  (previous.numparms > 0 ? image::parameter_cells(previous) : 0);
   if (previous.first_statement < 0 && record.first_statement > 0) {
     start -= 1;
   }

@@ -9,7 +9,4 @@ namespace classic {
 // parameters; `name` is that record's name, whose own definition is left to the body.
 void emit_globals_before(int function_index, const char* name);
 
-// True when the global was not saved and no STORE instruction assigns it.
-bool is_constant_global(const image::DefRecord& def, bool saved);
-
 }  // namespace classic

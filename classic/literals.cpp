@@ -53,11 +53,7 @@ static std::string make_literal(int64_t type_word, int64_t offset) {
   }
 }
 
-std::string format_literal(int64_t type_word, int64_t offset) {
-  return literal_text(type_word, offset);
-}
-
-const std::string& literal_text(int64_t type_word, int64_t offset) {
+const std::string& format_literal(int64_t type_word, int64_t offset) {
   if (type_word < 0 || type_word > 0xffff || offset < 0 || offset > 0xffffffffLL) {
     literal_cache.uncached = make_literal(type_word, offset);
     return literal_cache.uncached;

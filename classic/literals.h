@@ -17,10 +17,10 @@ extern LiteralCache literal_cache;
 void reset_literal_cache();
 
 // The literal for the value starting at a global offset, by the definition's whole type
-// word: string, float, vector, "void", or "bad type %i" for every other word.
-std::string format_literal(int64_t type_word, int64_t offset);
-// The same text without a copy; valid until the next run.
-const std::string& literal_text(int64_t type_word, int64_t offset);
+// word: string, float, vector, "void", or "bad type %i" for every other word. The text
+// stays valid until the next run; for a type word or offset outside the cache's keys,
+// only until the next such call.
+const std::string& format_literal(int64_t type_word, int64_t offset);
 
 // Double-quoted, with newline and double quote escaped; at most 245 source characters,
 // followed by "..." when the source has 245 or more.

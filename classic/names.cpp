@@ -72,13 +72,13 @@ std::string declaration_text(const image::DefRecord& def) {
   return type_text(def) + " " + def_name(def);
 }
 
-bool operand_name_into(int64_t offset, int expected_type, std::string& text) {
+bool operand_name(int64_t offset, int expected_type, std::string& text) {
   const std::optional<image::DefRecord> def = find_globaldef_by_offset(offset);
   if (!def) {
     return false;
   }
   if (is_immediate(*def)) {
-    text = literal_text(def->type, def->ofs);
+    text = format_literal(def->type, def->ofs);
     return true;
   }
   text = def_name(*def);
@@ -86,14 +86,6 @@ bool operand_name_into(int64_t offset, int expected_type, std::string& text) {
     text += "_x";
   }
   return true;
-}
-
-std::optional<std::string> operand_name(int64_t offset, int expected_type) {
-  std::string text;
-  if (!operand_name_into(offset, expected_type, text)) {
-    return std::nullopt;
-  }
-  return text;
 }
 
 }  // namespace classic

@@ -49,10 +49,8 @@ std::string type_text(const image::DefRecord& def);
 // "type name", or the literal alone for an anonymous constant.
 std::string declaration_text(const image::DefRecord& def);
 // The name (with "_x" for a vector read as a float) or literal of the global at the
-// offset, or nothing when no global definition has the offset.
-std::optional<std::string> operand_name(int64_t offset, int expected_type);
-// The same into `text` (its storage is reused); false, leaving `text` alone, when no
+// offset, into `text` (whose storage is reused); false, leaving `text` alone, when no
 // global definition has the offset.
-bool operand_name_into(int64_t offset, int expected_type, std::string& text);
+bool operand_name(int64_t offset, int expected_type, std::string& text);
 
 }  // namespace classic

@@ -13,6 +13,15 @@
 namespace {
 
 using classic::kNoType;
+
+// The operand name as a value: none when no global definition has the offset.
+std::optional<std::string> operand_name(int64_t offset, int expected_type) {
+  std::string text;
+  if (!classic::operand_name(offset, expected_type, text)) {
+    return std::nullopt;
+  }
+  return text;
+}
 using image::DEF_SAVEGLOBAL;
 using image::ev_entity;
 using image::ev_field;
@@ -76,7 +85,7 @@ TEST(FindGlobaldefByOffset, FirstDefinitionWithTheTypeWordAsTheWalkLeftIt) {
   EXPECT_EQ(ev_vector, def->type);
   EXPECT_EQ(44, def->ofs);
   EXPECT_STREQ("saved", classic::def_name(*def));
-  EXPECT_EQ("saved_x", classic::operand_name(44, ev_float).value_or(""));
+  EXPECT_EQ("saved_x", operand_name(44, ev_float).value_or(""));
   // The loaded image keeps the word as the file holds it.
   EXPECT_EQ(ev_vector | DEF_SAVEGLOBAL, image::program.globaldefs[saved].type);
   EXPECT_FALSE(classic::find_globaldef_by_offset(100).has_value());
@@ -148,7 +157,7 @@ TEST(OperandName, NameWithXForAVectorReadAsFloatOrLiteral) {
   tests::load_fixture(names_program());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::optional<std::string> text = classic::operand_name(c.offset, c.expected_type);
+    const std::optional<std::string> text = operand_name(c.offset, c.expected_type);
     if (c.want == nullptr) {
       EXPECT_FALSE(text.has_value()) << text.value_or("");
     } else {
@@ -167,10 +176,10 @@ TEST(OperandName, LongNamesAndLiteralsAreNotCut) {
   program.set_int(33, program.add_string(long_text));
   tests::load_fixture(program);
 
-  EXPECT_EQ(long_name + "_x", classic::operand_name(30, ev_float).value_or(""));
+  EXPECT_EQ(long_name + "_x", operand_name(30, ev_float).value_or(""));
   EXPECT_EQ("vector " + long_name, classic::declaration_text(image::program.globaldefs[1]));
   const std::string quoted = "\"" + std::string(245, 'q') + "...\"";
-  EXPECT_EQ(quoted, classic::operand_name(33, ev_string).value_or(""));
+  EXPECT_EQ(quoted, operand_name(33, ev_string).value_or(""));
   EXPECT_EQ(quoted, classic::declaration_text(image::program.globaldefs[2]));
 }
 

@@ -2,6 +2,7 @@
 #include "classic/output_files.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "classic/function_emitter.h"
 #include "classic/instruction_index.h"
@@ -21,6 +22,50 @@ OutputFiles output_files;
 void reset_output_files() { output_files = OutputFiles{}; }
 
 namespace {
+
+struct KnownFunctionFile {
+  const char* function_name;
+  const char* file_name;
+};
+
+// Files of the original game code, for functions whose source-file name is unusable.
+constexpr KnownFunctionFile KnownFunctionFiles[] = {
+    {"makevectors", "defs.qc"},
+    {"button_wait", "buttons.qc"},
+    {"anglemod", "ai.qc"},
+    {"boss_face", "boss.qc"},
+    {"info_intermission", "client.qc"},
+    {"CanDamage", "combat.qc"},
+    {"demon1_stand1", "demon.qc"},
+    {"dog_bite", "dog.qc"},
+    {"door_blocked", "doors.qc"},
+    {"Laser_Touch", "enforcer.qc"},
+    {"knight_attack", "fight.qc"},
+    {"f_stand1", "fish.qc"},
+    {"hknight_shot", "hknight.qc"},
+    {"SUB_regen", "items.qc"},
+    {"knight_stand1", "knight.qc"},
+    {"info_null", "misc.qc"},
+    {"monster_use", "monsters.qc"},
+    {"OgreGrenadeExplode", "ogre.qc"},
+    {"old_idle1", "oldone.qc"},
+    {"plat_spawn_inside_trigger", "plats.qc"},
+    {"player_stand1", "player.qc"},
+    {"shal_stand", "shalrath.qc"},
+    {"sham_stand1", "shambler.qc"},
+    {"army_stand1", "soldier.qc"},
+    {"SUB_Null", "subs.qc"},
+    {"tbaby_stand1", "tarbaby.qc"},
+    {"trigger_reactivate", "triggers.qc"},
+    {"W_Precache", "weapons.qc"},
+    {"LaunchMissile", "wizard.qc"},
+    {"main", "world.qc"},
+    {"zombie_stand1", "zombie.qc"},
+};
+static_assert(std::size(KnownFunctionFiles) == 31);
+
+// The source-file list takes at most this many names, usable or not.
+constexpr size_t kMaxSourceFiles = 1001;
 
 bool is_name_character(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
@@ -42,14 +87,7 @@ bool make_usable(std::string& candidate) {
   return true;
 }
 
-}  // namespace
-
-void prepare_program() {
-  load_instruction_table();
-  copy_global_types();
-  build_instruction_index();
-}
-
+// Whether the name was met before in this run; a name met for the first time is added.
 bool remember_source_file(const std::string& name) {
   if (output_files.source_files.size() >= kMaxSourceFiles) {
     support::fatal_error("Fatal Error - too many source files.\n");
@@ -62,6 +100,7 @@ bool remember_source_file(const std::string& name) {
   return false;
 }
 
+// The file of the first KnownFunctionFiles row for the function name, or null.
 const char* lookup_known_function_file(const char* function_name) {
   for (const KnownFunctionFile& row : KnownFunctionFiles) {
     if (std::strcmp(row.function_name, function_name) == 0) {
@@ -93,6 +132,14 @@ std::string choose_output_file(int function_index) {
     return output_files.last_known_file;
   }
   return "vorn" + std::to_string(output_files.fallback_file_counter) + ".qc";
+}
+
+}  // namespace
+
+void prepare_program() {
+  load_instruction_table();
+  copy_global_types();
+  build_instruction_index();
 }
 
 void decompile_all_functions() {

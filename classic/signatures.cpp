@@ -126,6 +126,21 @@ const char* call_site_search(int function_index) {
   return nullptr;
 }
 
+// The return type of function_index judged from the instruction that last names the
+// returned offset before the RETURN, else from what its callers do with offset 1.
+const char* infer_return_type(uint16_t offset, int64_t return_index, int function_index) {
+  const char* type = backward_search(offset, return_index);
+  if (type == nullptr) {
+    type = call_site_search(function_index);
+  }
+  if (type == nullptr) {
+    support::console_printf("Warning: Could not determine return type for %s\n",
+                            image::string_at(image::program.functions[function_index].s_name));
+    type = "float";
+  }
+  return type;
+}
+
 std::string return_type(const image::FunctionRecord& function, int function_index) {
   const int64_t done = done_from(function.first_statement);
   const int64_t first_return = return_from(function.first_statement);
@@ -145,7 +160,7 @@ std::string return_type(const image::FunctionRecord& function, int function_inde
 
 std::string parameter_list(const image::FunctionRecord& function) {
   std::string text;
-  const int64_t total = parameter_cells(function);
+  const int64_t total = image::parameter_cells(function);
   if (total <= 0) {
     return text;
   }
@@ -172,27 +187,6 @@ std::string parameter_list(const image::FunctionRecord& function) {
 
 }  // namespace
 
-int parameter_cells(const image::FunctionRecord& function) {
-  int total = 0;
-  for (int k = 0; k < function.numparms && k < 8; ++k) {
-    total += function.parm_size[k];
-  }
-  return total;
-}
-
-const char* infer_return_type(uint16_t offset, int64_t return_index, int function_index) {
-  const char* type = backward_search(offset, return_index);
-  if (type == nullptr) {
-    type = call_site_search(function_index);
-  }
-  if (type == nullptr) {
-    support::console_printf("Warning: Could not determine return type for %s\n",
-                            image::string_at(image::program.functions[function_index].s_name));
-    type = "float";
-  }
-  return type;
-}
-
 void build_signatures() {
   const int count = image::program.numfunctions;
   signatures.texts.assign(count > 0 ? std::min(count, kMaxFunctions) : 0, std::string());
@@ -205,7 +199,9 @@ void build_signatures() {
     std::string text;
     if (function.first_statement <= 0) {
       const int64_t number = -int64_t{function.first_statement};
-      const char* prototype = number <= 81 ? BuiltinPrototypes[number] : nullptr;
+      const char* prototype = number < static_cast<int64_t>(std::size(BuiltinPrototypes))
+                                  ? BuiltinPrototypes[number]
+                                  : nullptr;
       if (prototype != nullptr) {
         text = support::scratch_printf("%s %s", prototype, name);
       } else {

@@ -104,14 +104,7 @@ inline constexpr const char* BuiltinPrototypes[] = {
 };
 static_assert(std::size(BuiltinPrototypes) == 82);
 
-// Cells taken by the parameters: the first numparms sizes, at most the eight that exist.
-int parameter_cells(const image::FunctionRecord& function);
-
 // Fills the table for functions 1 .. numfunctions - 1, with warnings on the console.
 void build_signatures();
-
-// The return type of function_index judged from the instruction that last names the
-// returned offset before the RETURN, else from what its callers do with offset 1.
-const char* infer_return_type(uint16_t offset, int64_t return_index, int function_index);
 
 }  // namespace classic

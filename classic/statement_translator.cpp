@@ -36,6 +36,12 @@ struct WorkingTexts {
 };
 WorkingTexts working;
 
+// Vectors of the original game code whose x component it passes to WriteCoord: the
+// component shares the vector's offset, and a call's arguments carry no type that would
+// tell the two apart, so these names get their "_x" here.
+constexpr const char* kCoordinateWriter = "WriteCoord";
+constexpr const char* CoordinateVectors[] = {"org", "trace_endpos", "p1", "p2", "o"};
+
 // The expression text made of the pieces, in working.expression.
 const std::string& join(std::initializer_list<std::string_view> pieces) {
   working.expression.clear();
@@ -46,23 +52,29 @@ const std::string& join(std::initializer_list<std::string_view> pieces) {
 }
 
 bool writes_coordinate(const std::string& callee, const std::string& argument) {
-  if (callee != "WriteCoord") {
+  if (callee != kCoordinateWriter) {
     return false;
   }
-  return argument == "org" || argument == "trace_endpos" || argument == "p1" || argument == "p2" ||
-         argument == "o";
+  for (const char* vector : CoordinateVectors) {
+    if (argument == vector) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Whether a call's text is also a statement of its own: neither of the next two
 // instructions reads its result, or the next is a CALL0 and the one after does not read
-// offset 1 in both operands.
+// the result in both operands.
 bool call_stands_alone(int64_t position) {
+  constexpr int kResult = image::OFS_RETURN;
   const image::Statement& s1 = image::statement_at(position + 1);
   const image::Statement& s2 = image::statement_at(position + 2);
-  if (s1.a != 1 && s1.b != 1 && s2.a != 1 && s2.b != 1) {
+  if (s1.a != kResult && s1.b != kResult && s2.a != kResult && s2.b != kResult) {
     return true;
   }
-  return instruction_at(position + 1).base_opcode == image::OP_CALL0 && !(s2.a == 1 && s2.b == 1);
+  return instruction_at(position + 1).base_opcode == image::OP_CALL0 &&
+         !(s2.a == kResult && s2.b == kResult);
 }
 
 void translate_call(const image::FunctionRecord& function, int64_t position, int indent) {
@@ -71,11 +83,11 @@ void translate_call(const image::FunctionRecord& function, int64_t position, int
   std::string& callee = working.callee;
   std::string& argument = working.argument;
   std::string& text = working.expression;
-  operand_text_into(function, statement.a, kNoType, callee);
+  operand_text(function, statement.a, kNoType, callee);
   text = callee;
   text += " (";
   for (int i = 0; i < arguments; ++i) {
-    operand_text_into(function, image::OFS_PARM0 + 3 * i, kNoType, argument);
+    operand_text(function, image::OFS_PARM0 + 3 * i, kNoType, argument);
     text += argument;
     if (writes_coordinate(callee, argument)) {
       text += "_x";
@@ -92,6 +104,8 @@ void translate_call(const image::FunctionRecord& function, int64_t position, int
 }
 
 }  // namespace
+
+void reset_statement_translator() { working = WorkingTexts{}; }
 
 void translate_statement(const image::FunctionRecord& function, int64_t position, int& indent) {
   const Instruction& instruction = instruction_at(position);
@@ -119,11 +133,11 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
     case image::kBinary:
     case image::kLoad:
     case image::kAddress: {
-      operand_text_into(function, statement.a, row.type_a, working.a);
+      operand_text(function, statement.a, row.type_a, working.a);
       const std::string& a = working.a;
-      operand_text_into(function, statement.b, row.type_b, working.b);
+      operand_text(function, statement.b, row.type_b, working.b);
       const std::string& b = working.b;
-      const bool c_named = operand_name_into(statement.c, row.type_c, working.c);
+      const bool c_named = operand_name(statement.c, row.type_c, working.c);
       const std::string& c = working.c;
       if (row.kind == image::kBinary) {
         if (c_named) {
@@ -139,12 +153,12 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
       break;
     }
     case image::kNot:
-      operand_text_into(function, statement.a, row.type_a, working.a);
+      operand_text(function, statement.a, row.type_a, working.a);
       slot_store(function, statement.c, join({"!", working.a}));
       break;
     case image::kStore:
-      operand_text_into(function, statement.a, row.type_a, working.a);
-      if (operand_name_into(statement.b, row.type_b, working.b)) {
+      operand_text(function, statement.a, row.type_a, working.a);
+      if (operand_name(statement.b, row.type_b, working.b)) {
         write_line(indent, {working.b, " = ", working.a, ";\n"});
       } else {
         slot_store(function, statement.b, working.a);
@@ -152,26 +166,26 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
       break;
     case image::kStorePointer:
       // Both operands are read with the type of b: the value's type, not the pointer's.
-      operand_text_into(function, statement.a, row.type_b, working.a);
-      operand_text_into(function, statement.b, row.type_b, working.b);
+      operand_text(function, statement.a, row.type_b, working.a);
+      operand_text(function, statement.b, row.type_b, working.b);
       write_line(indent, {working.b, " = ", working.a, ";\n"});
       break;
     case image::kReturn:
       if (statement.a != 0) {
-        operand_text_into(function, statement.a, row.type_a, working.a);
+        operand_text(function, statement.a, row.type_a, working.a);
         write_line(indent, {"return (", working.a, ");\n"});
       } else {
         write_line(indent, {"return;\n"});
       }
       break;
     case image::kIf:
-      operand_text_into(function, statement.a, kNoType, working.a);
+      operand_text(function, statement.a, kNoType, working.a);
       --indent;
       output_write("\n");
       write_line(indent, {"} while (", working.a, ");\n"});
       break;
     case image::kIfNot: {
-      operand_text_into(function, statement.a, kNoType, working.a);
+      operand_text(function, statement.a, kNoType, working.a);
       if (statement.b < 1) {
         support::fatal_error("Found a negative IFNOT jump.\n");
       }
@@ -189,9 +203,9 @@ void translate_statement(const image::FunctionRecord& function, int64_t position
       if (!frame) {
         support::fatal_error("Error - Can't determine frame number.\n");
       }
-      operand_text_into(function, statement.b, kNoType, working.b);
+      operand_text(function, statement.b, kNoType, working.b);
       write_line(indent,
-                 {"state [ ", literal_text(frame->type, frame->ofs), ", ", working.b, " ];\n"});
+                 {"state [ ", format_literal(frame->type, frame->ofs), ", ", working.b, " ];\n"});
       break;
     }
     case image::kGoto:

@@ -7,6 +7,9 @@
 
 namespace classic {
 
+// Empties the working texts the translator reuses from instruction to instruction.
+void reset_statement_translator();
+
 // Prints the instruction's block marks, strips them, then the instruction itself:
 // a line, a parked expression, or a block opening or closing. `indent` is the body's
 // indentation counter.

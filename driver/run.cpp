@@ -9,6 +9,7 @@
 #include "classic/output.h"
 #include "classic/output_files.h"
 #include "classic/signatures.h"
+#include "classic/statement_translator.h"
 #include "image/program_image.h"
 #include "render/output_directory.h"
 #include "support/console.h"
@@ -25,6 +26,7 @@ void reset_run() {
   classic::reset_literal_cache();
   classic::reset_output();
   classic::reset_expression_slots();
+  classic::reset_statement_translator();
   classic::reset_output_files();
   render::reset_output_directory();
   classic::reset_instruction_table();

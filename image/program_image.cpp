@@ -83,6 +83,14 @@ Statement decode_statement(const unsigned char* bytes) {
 
 }  // namespace
 
+int parameter_cells(const FunctionRecord& function) {
+  int total = 0;
+  for (int k = 0; k < function.numparms && k < 8; ++k) {
+    total += function.parm_size[k];
+  }
+  return total;
+}
+
 void reset_program_image() {
   program = ProgramImage{};
   reset_program_index();

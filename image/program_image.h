@@ -27,6 +27,9 @@ struct FunctionRecord {
   uint8_t parm_size[8];
 };
 
+// Cells taken by the parameters: the first numparms sizes, at most the eight that exist.
+int parameter_cells(const FunctionRecord& function);
+
 struct DefRecord {
   uint16_t type;  // tag in bits 0..14, DEF_SAVEGLOBAL in bit 15
   uint16_t ofs;
