@@ -1,4 +1,5 @@
-// The entry point of a run: load, summary, naming of unnamed functions, output.
+// The entry point of a run: command line, load, summary, naming of unnamed functions,
+// then the engine that writes the files.
 #include "driver/run.h"
 
 #include "classic/expression_slots.h"
@@ -10,6 +11,7 @@
 #include "classic/output_files.h"
 #include "classic/signatures.h"
 #include "classic/statement_translator.h"
+#include "driver/options.h"
 #include "image/program_image.h"
 #include "render/output_directory.h"
 #include "support/console.h"
@@ -58,18 +60,41 @@ static void print_summary(const char* path, const image::LoadResult& loaded) {
   support::console_printf("----------------------\n");
 }
 
+// Reads the program, prints its summary, then has the engine write every file.
+static void decompile(const Options& options) {
+  if (!options.output_dir.empty()) {
+    render::use_output_directory(options.output_dir);
+  }
+  const char* path = options.input_path.c_str();
+  const image::LoadResult loaded = image::load_program_image(path);
+  render::remember_input_file(path);
+  print_summary(path, loaded);
+  name_anonymous_functions();
+  switch (options.engine) {
+    case Engine::kClassic:
+      classic::prepare_program();
+      classic::build_signatures();
+      classic::decompile_all_functions();
+      break;
+  }
+}
+
 int run_decompiler(int argc, const char* const* argv) {
   reset_run();
   int status = 0;
   try {
-    const char* path = argc > 1 ? argv[1] : "progs.dat";
-    const image::LoadResult loaded = image::load_program_image(path);
-    render::remember_input_file(path);
-    print_summary(path, loaded);
-    name_anonymous_functions();
-    classic::prepare_program();
-    classic::build_signatures();
-    classic::decompile_all_functions();
+    const Options options = parse_options(argc, argv);
+    switch (options.action) {
+      case Action::kShowHelp:
+        support::console_write(usage_text());
+        break;
+      case Action::kShowVersion:
+        support::console_write(version_text());
+        break;
+      case Action::kDecompile:
+        decompile(options);
+        break;
+    }
   } catch (const support::FatalCondition& condition) {
     if (condition.on_standard_error) {
       support::console_error_write(condition.message);
