@@ -53,7 +53,7 @@ struct ProgramImage {
 };
 // The process-wide image: filled by load_program_image and read-only after that, apart
 // from the names rename_function gives. Engines read it as `const ProgramImage&`; what
-// they change (marks, flags) they keep in tables of their own.
+// they change they keep in tables of their own.
 extern ProgramImage program;
 void reset_program_image();
 
