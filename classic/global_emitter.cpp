@@ -29,11 +29,6 @@ constexpr FunctionField KnownFunctionFields[] = {
     {"th_pain", ".void(entity attacker, float damage) th_pain;\n"},
 };
 
-// True when the global was not saved and no STORE instruction assigns it.
-bool is_constant_global(const image::DefRecord& def, bool saved) {
-  return !saved && !stored_into(def.ofs);
-}
-
 const char* known_function_field(const char* name) {
   for (const FunctionField& field : KnownFunctionFields) {
     if (std::strcmp(field.name, name) == 0) {
@@ -41,6 +36,11 @@ const char* known_function_field(const char* name) {
     }
   }
   return nullptr;
+}
+
+// True when the global was not saved and no STORE instruction assigns it.
+bool is_constant_global(const image::DefRecord& def, bool saved) {
+  return !saved && !stored_into(def.ofs);
 }
 
 // Writes the line for global definition `index`, the first at its offset; returns how far
