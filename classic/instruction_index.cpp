@@ -59,7 +59,9 @@ bool stops_look_ahead(int64_t index) {
 // The straight scans, kept to check the indexes against.
 
 bool scan_jump_between(int64_t from, int64_t to) {
-  for (int64_t p = from; p < to; ++p) {
+  const int64_t size = static_cast<int64_t>(image::program.statements.size());
+  to = std::clamp<int64_t>(to, 0, size);
+  for (int64_t p = std::clamp<int64_t>(from, 0, size); p < to; ++p) {
     if (is_jump(instruction_at(p).base_opcode)) {
       return true;
     }
@@ -199,12 +201,12 @@ void build_instruction_index() {
 }
 
 bool jump_between(int64_t from, int64_t to) {
-  const int64_t size = static_cast<int64_t>(image::program.statements.size());
-  from = std::clamp<int64_t>(from, 0, size);
-  to = std::clamp<int64_t>(to, 0, size);
   if (image::lookup_mode.use_scans) {
     return scan_jump_between(from, to);
   }
+  const int64_t size = static_cast<int64_t>(image::program.statements.size());
+  from = std::clamp<int64_t>(from, 0, size);
+  to = std::clamp<int64_t>(to, 0, size);
   const std::vector<int32_t>& jumps = instruction_index.jumps_before;
   return from < to && jumps[to] - jumps[from] > 0;
 }

@@ -29,6 +29,7 @@ int32_t scan_first_globaldef_index(int64_t offset) {
 }
 
 int64_t scan_next_defined_offset(int64_t offset) {
+  offset = std::clamp<int64_t>(offset, 0, kOffsetLimit);
   while (offset < kOffsetLimit && scan_first_globaldef_index(offset) < 0) {
     ++offset;
   }
@@ -89,15 +90,12 @@ const DefRecord* find_globaldef_by_offset(int64_t offset) {
 }
 
 int64_t next_defined_offset(int64_t offset) {
-  offset = std::max<int64_t>(offset, 0);
-  if (offset >= kOffsetLimit) {
-    return kOffsetLimit;
-  }
   if (lookup_mode.use_scans) {
     return scan_next_defined_offset(offset);
   }
+  offset = std::max<int64_t>(offset, 0);
   const std::vector<uint64_t>& bits = program_index.defined_offsets;
-  if (bits.empty()) {
+  if (offset >= kOffsetLimit || bits.empty()) {
     return kOffsetLimit;
   }
   size_t word = static_cast<size_t>(offset / 64);
