@@ -1,12 +1,19 @@
-// The entry point of a run: load, summary, naming of unnamed functions, output.
+// The entry point of a run: command line, load, summary, naming of unnamed functions,
+// then the engine that writes the files.
 #include "driver/run.h"
 
-#include "core/expression_slots.h"
-#include "core/output.h"
-#include "driver/output_files.h"
+#include "classic/expression_slots.h"
+#include "classic/instruction_index.h"
+#include "classic/instructions.h"
+#include "classic/literals.h"
+#include "classic/names.h"
+#include "classic/output.h"
+#include "classic/output_files.h"
+#include "classic/signatures.h"
+#include "classic/statement_translator.h"
+#include "driver/options.h"
 #include "image/program_image.h"
-#include "render/literals.h"
-#include "render/signatures.h"
+#include "render/output_directory.h"
 #include "support/console.h"
 #include "support/error.h"
 #include "support/input_file.h"
@@ -17,11 +24,16 @@ namespace driver {
 void reset_run() {
   support::reset_input_file();
   image::reset_program_image();
-  render::reset_signatures();
-  render::reset_literal_cache();
-  core::reset_output();
-  core::reset_expression_slots();
-  reset_output_files();
+  classic::reset_signatures();
+  classic::reset_literal_cache();
+  classic::reset_output();
+  classic::reset_expression_slots();
+  classic::reset_statement_translator();
+  classic::reset_output_files();
+  render::reset_output_directory();
+  classic::reset_instruction_table();
+  classic::reset_instruction_index();
+  classic::reset_global_types();
 }
 
 void name_anonymous_functions() {
@@ -48,18 +60,47 @@ static void print_summary(const char* path, const image::LoadResult& loaded) {
   support::console_printf("----------------------\n");
 }
 
+// Reads the program, prints its summary, then has the engine write every file.
+static void decompile(const Options& options) {
+  if (!options.output_dir.empty()) {
+    render::use_output_directory(options.output_dir);
+  }
+  const char* path = options.input_path.c_str();
+  const image::LoadResult loaded = image::load_program_image(path);
+  render::remember_input_file(path);
+  print_summary(path, loaded);
+  name_anonymous_functions();
+  switch (options.engine) {
+    case Engine::kClassic:
+      classic::prepare_program();
+      classic::build_signatures();
+      classic::decompile_all_functions();
+      break;
+  }
+}
+
 int run_decompiler(int argc, const char* const* argv) {
   reset_run();
   int status = 0;
   try {
-    const char* path = argc > 1 ? argv[1] : "progs.dat";
-    const image::LoadResult loaded = image::load_program_image(path);
-    remember_input_file(path);
-    print_summary(path, loaded);
-    name_anonymous_functions();
-    decompile_all_functions();
+    const Options options = parse_options(argc, argv);
+    switch (options.action) {
+      case Action::kShowHelp:
+        support::console_write(usage_text());
+        break;
+      case Action::kShowVersion:
+        support::console_write(version_text());
+        break;
+      case Action::kDecompile:
+        decompile(options);
+        break;
+    }
   } catch (const support::FatalCondition& condition) {
-    support::console_write(condition.message);
+    if (condition.on_standard_error) {
+      support::console_error_write(condition.message);
+    } else {
+      support::console_write(condition.message);
+    }
     status = condition.exit_status;
   }
   // Closing flushes whatever a failed run had written, so its files keep their text.

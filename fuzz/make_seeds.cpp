@@ -42,7 +42,7 @@ ProgsBuilder frame_function() {
   b.add_immediate_float(37, 1);
   b.add_immediate_float(38, 0.1f);
   int first = b.add_statement(image::OP_STATE, 37, 36);
-  b.add_statement(6, 29, 38, 39);  // ADD_F
+  b.add_statement(image::OP_ADD_F, 29, 38, 39);
   b.add_statement(image::OP_ADDRESS, 28, 30, 40);
   b.add_statement(image::OP_STOREP_F, 39, 40);
   b.add_statement(image::OP_DONE);
@@ -70,18 +70,18 @@ ProgsBuilder loops() {
   b.add_immediate_float(40, 1);
   b.add_immediate_float(41, 10);
   int first = b.add_statement(image::OP_STORE_F, 39, 35);
-  b.add_statement(22, 35, 34, 36);  // LT
+  b.add_statement(image::OP_LT, 35, 34, 36);
   b.add_statement(image::OP_IFNOT, 36, 9);
   b.add_statement(image::OP_CALL0, 28);
-  b.add_statement(23, image::OFS_RETURN, 40, 37);  // GT
+  b.add_statement(image::OP_GT, image::OFS_RETURN, 40, 37);
   b.add_statement(image::OP_IFNOT, 37, 3);
-  b.add_statement(6, 29, 40, 29);  // ADD_F into a named global
+  b.add_statement(image::OP_ADD_F, 29, 40, 29);  // into a named global
   b.add_statement(image::OP_GOTO, 2);
-  b.add_statement(8, 29, 40, 29);  // SUB_F
-  b.add_statement(6, 35, 40, 35);
+  b.add_statement(image::OP_SUB_F, 29, 40, 29);
+  b.add_statement(image::OP_ADD_F, 35, 40, 35);
   b.add_statement(image::OP_GOTO, -9);
-  b.add_statement(8, 35, 40, 35);
-  b.add_statement(23, 35, 39, 38);
+  b.add_statement(image::OP_SUB_F, 35, 40, 35);
+  b.add_statement(image::OP_GT, 35, 39, 38);
   b.add_statement(image::OP_IF, 38, -2);
   b.add_statement(image::OP_CALL0, 28);
   b.add_statement(image::OP_RETURN, 29);
@@ -89,9 +89,9 @@ ProgsBuilder loops() {
   b.add_function(first, 34, 5, "count", "loops.qc", {1});
   b.add_function_global(42, "caller", 3);
   first = b.add_statement(image::OP_STORE_F, 41, image::OFS_PARM0);
-  b.add_statement(image::OP_CALL0 + 1, 33);
+  b.add_statement(image::OP_CALL1, 33);
   b.add_statement(image::OP_STORE_F, image::OFS_RETURN, 29);
-  b.add_statement(2, 30, 30, 43);  // MUL_V: the dot product of a vector with itself
+  b.add_statement(image::OP_MUL_V, 30, 30, 43);  // the dot product of a vector with itself
   b.add_statement(image::OP_NOT_F, 43, 0, 44);
   b.add_statement(image::OP_RETURN, 44);
   b.add_statement(image::OP_DONE);

@@ -1,4 +1,4 @@
-// The rows of the instruction and type tables that the renderers and the translator rely on.
+// The rows of the instruction table and the call interface that the engines rely on.
 #include "image/opcodes.h"
 
 #include <gtest/gtest.h>
@@ -89,7 +89,7 @@ TEST(OpcodeTable, NamedOpcodeNumbersMatchTheirRows) {
       {OP_DONE, "DONE"},
       {OP_MUL_F, "MUL_F"},
       {OP_GT, "GT"},
-      {OP_INDIRECT_F, "INDIRECT"},
+      {OP_LOAD_F, "INDIRECT"},
       {OP_ADDRESS, "ADDRESS"},
       {OP_STORE_F, "STORE_F"},
       {OP_STORE_FNC, "STORE_FNC"},
@@ -111,7 +111,130 @@ TEST(OpcodeTable, NamedOpcodeNumbersMatchTheirRows) {
     SCOPED_TRACE(c.name);
     EXPECT_STREQ(c.name, OpcodeTable[c.opcode].name);
   }
-  EXPECT_EQ(24, OP_INDIRECT_F);  // the first of six rows named INDIRECT
+  EXPECT_EQ(24, OP_LOAD_F);  // the first of six rows named INDIRECT
+}
+
+// Every enumerator names its row: qcc's name is the row's name, except that the six
+// INDIRECT rows are qcc's LOAD_* and qcc's DIV_F is the row DIV.
+TEST(OpcodeTable, EveryEnumeratorNamesItsRow) {
+  struct Case {
+    Opcode opcode;
+    const char* qcc_name;
+  };
+  constexpr Case cases[] = {
+      {OP_DONE, "DONE"},
+      {OP_MUL_F, "MUL_F"},
+      {OP_MUL_V, "MUL_V"},
+      {OP_MUL_FV, "MUL_FV"},
+      {OP_MUL_VF, "MUL_VF"},
+      {OP_DIV_F, "DIV_F"},
+      {OP_ADD_F, "ADD_F"},
+      {OP_ADD_V, "ADD_V"},
+      {OP_SUB_F, "SUB_F"},
+      {OP_SUB_V, "SUB_V"},
+      {OP_EQ_F, "EQ_F"},
+      {OP_EQ_V, "EQ_V"},
+      {OP_EQ_S, "EQ_S"},
+      {OP_EQ_E, "EQ_E"},
+      {OP_EQ_FNC, "EQ_FNC"},
+      {OP_NE_F, "NE_F"},
+      {OP_NE_V, "NE_V"},
+      {OP_NE_S, "NE_S"},
+      {OP_NE_E, "NE_E"},
+      {OP_NE_FNC, "NE_FNC"},
+      {OP_LE, "LE"},
+      {OP_GE, "GE"},
+      {OP_LT, "LT"},
+      {OP_GT, "GT"},
+      {OP_LOAD_F, "LOAD_F"},
+      {OP_LOAD_V, "LOAD_V"},
+      {OP_LOAD_S, "LOAD_S"},
+      {OP_LOAD_ENT, "LOAD_ENT"},
+      {OP_LOAD_FLD, "LOAD_FLD"},
+      {OP_LOAD_FNC, "LOAD_FNC"},
+      {OP_ADDRESS, "ADDRESS"},
+      {OP_STORE_F, "STORE_F"},
+      {OP_STORE_V, "STORE_V"},
+      {OP_STORE_S, "STORE_S"},
+      {OP_STORE_ENT, "STORE_ENT"},
+      {OP_STORE_FLD, "STORE_FLD"},
+      {OP_STORE_FNC, "STORE_FNC"},
+      {OP_STOREP_F, "STOREP_F"},
+      {OP_STOREP_V, "STOREP_V"},
+      {OP_STOREP_S, "STOREP_S"},
+      {OP_STOREP_ENT, "STOREP_ENT"},
+      {OP_STOREP_FLD, "STOREP_FLD"},
+      {OP_STOREP_FNC, "STOREP_FNC"},
+      {OP_RETURN, "RETURN"},
+      {OP_NOT_F, "NOT_F"},
+      {OP_NOT_V, "NOT_V"},
+      {OP_NOT_S, "NOT_S"},
+      {OP_NOT_ENT, "NOT_ENT"},
+      {OP_NOT_FNC, "NOT_FNC"},
+      {OP_IF, "IF"},
+      {OP_IFNOT, "IFNOT"},
+      {OP_CALL0, "CALL0"},
+      {OP_CALL1, "CALL1"},
+      {OP_CALL2, "CALL2"},
+      {OP_CALL3, "CALL3"},
+      {OP_CALL4, "CALL4"},
+      {OP_CALL5, "CALL5"},
+      {OP_CALL6, "CALL6"},
+      {OP_CALL7, "CALL7"},
+      {OP_CALL8, "CALL8"},
+      {OP_STATE, "STATE"},
+      {OP_GOTO, "GOTO"},
+      {OP_AND, "AND"},
+      {OP_OR, "OR"},
+      {OP_BITAND, "BITAND"},
+      {OP_BITOR, "BITOR"},
+  };
+  ASSERT_EQ(static_cast<size_t>(OPCODE_COUNT), std::size(cases));
+  for (int i = 0; i < OPCODE_COUNT; ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.qcc_name);
+    EXPECT_EQ(i, c.opcode);
+    std::string want = c.qcc_name;
+    if (want.rfind("LOAD_", 0) == 0) {
+      want = "INDIRECT";
+    } else if (want == "DIV_F") {
+      want = "DIV";
+    }
+    EXPECT_EQ(want, OpcodeTable[c.opcode].name);
+  }
+}
+
+TEST(OpcodeTable, KindsGroupTheRows) {
+  struct KindRange {
+    int first;
+    int last;
+    OpcodeKind kind;
+  };
+  constexpr KindRange ranges[] = {
+      {OP_DONE, OP_DONE, kDone},
+      {OP_MUL_F, OP_GT, kBinary},
+      {OP_LOAD_F, OP_LOAD_FNC, kLoad},
+      {OP_ADDRESS, OP_ADDRESS, kAddress},
+      {OP_STORE_F, OP_STORE_FNC, kStore},
+      {OP_STOREP_F, OP_STOREP_FNC, kStorePointer},
+      {OP_RETURN, OP_RETURN, kReturn},
+      {OP_NOT_F, OP_NOT_FNC, kNot},
+      {OP_IF, OP_IF, kIf},
+      {OP_IFNOT, OP_IFNOT, kIfNot},
+      {OP_CALL0, OP_CALL8, kCall},
+      {OP_STATE, OP_STATE, kState},
+      {OP_GOTO, OP_GOTO, kGoto},
+      {OP_AND, OP_BITOR, kBinary},
+  };
+  int covered = 0;
+  for (const KindRange& range : ranges) {
+    for (int row = range.first; row <= range.last; ++row) {
+      SCOPED_TRACE(OpcodeTable[row].name);
+      EXPECT_EQ(range.kind, OpcodeTable[row].kind);
+      ++covered;
+    }
+  }
+  EXPECT_EQ(OPCODE_COUNT, covered);
 }
 
 TEST(CallInterface, FixedOffsetsAndTypeSizes) {
@@ -122,27 +245,6 @@ TEST(CallInterface, FixedOffsetsAndTypeSizes) {
   for (int tag = ev_void; tag <= ev_pointer; ++tag) {
     SCOPED_TRACE(tag);
     EXPECT_EQ(tag == ev_vector ? 3 : 1, type_size(tag));
-  }
-}
-
-TEST(TypeNameTable, TextsByTag) {
-  constexpr const char* want[] = {"void",   "string",   "float",  "vector",
-                                  "entity", "ev_field", "void()", "ev_pointer"};
-  ASSERT_EQ(std::size(want), std::size(TypeNameTable));
-  for (int tag = 0; tag < 8; ++tag) {
-    SCOPED_TRACE(tag);
-    EXPECT_STREQ(want[tag], TypeNameTable[tag]);
-    EXPECT_STREQ(want[tag], type_name(tag));
-  }
-}
-
-TEST(TypeName, WordsWithoutAnEntryPrintAsFloat) {
-  // The word is compared whole, so a DEF_SAVEGLOBAL bit makes even a string type "float".
-  for (int64_t word :
-       {int64_t{8}, int64_t{10}, int64_t{0x7fff}, int64_t{DEF_SAVEGLOBAL | ev_string},
-        int64_t{DEF_SAVEGLOBAL | ev_void}, int64_t{0xffff}}) {
-    SCOPED_TRACE(word);
-    EXPECT_STREQ("float", type_name(word));
   }
 }
 

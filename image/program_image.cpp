@@ -76,16 +76,20 @@ DefRecord decode_def(const unsigned char* bytes) {
 }
 
 Statement decode_statement(const unsigned char* bytes) {
-  uint16_t word = read_u16(bytes);
-  return Statement{static_cast<uint8_t>(word % 100),
-                   (word % 10000) / 100,
-                   word / 10000,
-                   static_cast<int16_t>(read_u16(bytes + 2)),
+  return Statement{read_u16(bytes), static_cast<int16_t>(read_u16(bytes + 2)),
                    static_cast<int16_t>(read_u16(bytes + 4)),
                    static_cast<int16_t>(read_u16(bytes + 6))};
 }
 
 }  // namespace
+
+int parameter_cells(const FunctionRecord& function) {
+  int total = 0;
+  for (int k = 0; k < function.numparms && k < 8; ++k) {
+    total += function.parm_size[k];
+  }
+  return total;
+}
 
 void reset_program_image() {
   program = ProgramImage{};
@@ -181,28 +185,6 @@ void rename_function(int index, const std::string& text) {
   program.functions[index].s_name =
       kGivenNameBase + static_cast<int64_t>(program.given_names.size()) - 1;
   forget_function_names();
-}
-
-void add_block_marks(int64_t index, int close_count, int do_count) {
-  if (!in_statement_array(index)) {
-    return;
-  }
-  Statement& statement = program.statements[index];
-  const int64_t old_word = op_word(statement);
-  statement.close_count += close_count;
-  statement.do_count += do_count;
-  note_op_word_change(index, old_word, op_word(statement));
-}
-
-void strip_block_marks(int64_t index) {
-  if (!in_statement_array(index)) {
-    return;
-  }
-  Statement& statement = program.statements[index];
-  const int64_t old_word = op_word(statement);
-  statement.close_count = 0;
-  statement.do_count = 0;
-  note_op_word_change(index, old_word, op_word(statement));
 }
 
 float global_float(int64_t offset) {

@@ -8,16 +8,12 @@
 
 namespace image {
 
-// One instruction. The op word of the file encodes block marks above its base opcode
-// (base + 100 x close count + 10000 x do count); they are kept apart here so that adding
-// marks can never wrap into another opcode.
+// One instruction as the file holds it.
 struct Statement {
-  uint8_t op;  // base opcode, op word mod 100
-  int32_t close_count;
-  int32_t do_count;
-  int16_t a;
-  int16_t b;
-  int16_t c;
+  uint32_t op;  // the op word, whole: 16 bits in the file, room for a wider statement format
+  int32_t a;    // the operands, sign-extended from their 16 bits
+  int32_t b;
+  int32_t c;
 };
 
 struct FunctionRecord {
@@ -30,6 +26,9 @@ struct FunctionRecord {
   int32_t numparms;
   uint8_t parm_size[8];
 };
+
+// Cells taken by the parameters: the first numparms sizes, at most the eight that exist.
+int parameter_cells(const FunctionRecord& function);
 
 struct DefRecord {
   uint16_t type;  // tag in bits 0..14, DEF_SAVEGLOBAL in bit 15
@@ -52,6 +51,9 @@ struct ProgramImage {
   int32_t numpr_globals;
   std::deque<std::string> given_names;  // names from rename_function; a deque never moves them
 };
+// The process-wide image: filled by load_program_image and read-only after that, apart
+// from the names rename_function gives. Engines read it as `const ProgramImage&`; what
+// they change they keep in tables of their own.
 extern ProgramImage program;
 void reset_program_image();
 
@@ -68,6 +70,8 @@ LoadResult load_program_image(const char* path);
 // The text at a string offset; an offset outside the string area reads as "".
 // The text lives as long as the image.
 const char* string_at(int64_t offset);
+// Gives function `index` a name of its own (the run names unnamed functions this way); its
+// s_name then refers to the text, while every offset into the string area reads as before.
 void rename_function(int index, const std::string& text);
 
 inline bool in_statement_array(int64_t index) {
@@ -78,14 +82,6 @@ inline const Statement& statement_at(int64_t index) {
   static constexpr Statement done{};
   return in_statement_array(index) ? program.statements[index] : done;
 }
-// The op word as the file encodes it: base + 100 x close count + 10000 x do count.
-inline int64_t op_word(const Statement& statement) {
-  return statement.op + int64_t{100} * statement.close_count + int64_t{10000} * statement.do_count;
-}
-inline int64_t op_word_at(int64_t index) { return op_word(statement_at(index)); }
-// Marks go only on instructions inside the array.
-void add_block_marks(int64_t index, int close_count, int do_count);
-void strip_block_marks(int64_t index);
 
 // Global cells; offsets outside the area read as 0.
 inline uint32_t global_cell(int64_t offset) {

@@ -86,7 +86,7 @@ TEST(LoadProgramImage, AllZeroHeaderLoadsWithEmptyAreas) {
   EXPECT_TRUE(program.globaldefs.empty());
   EXPECT_TRUE(program.fielddefs.empty());
   EXPECT_STREQ("", image::string_at(0));
-  EXPECT_EQ(image::OP_DONE, image::op_word_at(0));
+  EXPECT_EQ(image::OP_DONE, image::statement_at(0).op);
   EXPECT_EQ(0u, image::global_cell(0));
 }
 
@@ -133,7 +133,7 @@ TEST(LoadProgramImage, ReadsEveryRecordAsTheFileHoldsIt) {
   EXPECT_EQ(32767, store.c);
   EXPECT_EQ(28, image::statement_at(2).a);
   EXPECT_EQ(30, image::statement_at(2).c);
-  EXPECT_EQ(image::OP_RETURN, image::op_word_at(3));
+  EXPECT_EQ(image::OP_RETURN, image::statement_at(3).op);
 
   const image::FunctionRecord& builtin = program.functions[1];
   EXPECT_EQ(-5, builtin.first_statement);
@@ -382,57 +382,20 @@ TEST(RenameFunction, GivesTheNewNameAndLeavesEveryStringOffsetAlone) {
   EXPECT_STREQ("other999", image::string_at(program.functions[1].s_name));
 }
 
-TEST(Statements, OpWordFromTheFileSplitsIntoBaseAndMarks) {
-  struct Case {
-    uint16_t word;
-    int base;
-    int close_count;
-    int do_count;
-  };
-  constexpr Case cases[] = {
-      {0, 0, 0, 0},    {65, 65, 0, 0},    {99, 99, 0, 0},     {150, 50, 1, 0},
-      {261, 61, 2, 0}, {10049, 49, 0, 1}, {12345, 45, 23, 1}, {65535, 35, 55, 6},
-  };
+TEST(Statements, OpWordIsKeptWholeAndOperandsSignExtended) {
+  constexpr uint16_t words[] = {0, 65, 99, 150, 261, 10049, 12345, 65535};
   ProgsBuilder builder = tests::new_program();
-  for (const Case& c : cases) {
-    builder.add_statement(c.word, 1, -2, 3);
+  for (uint16_t word : words) {
+    builder.add_statement(word, 1, -2, 3);
   }
   tests::load_fixture(builder);
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const Case& c = cases[i];
-    SCOPED_TRACE(c.word);
+  for (size_t i = 0; i < std::size(words); ++i) {
+    SCOPED_TRACE(words[i]);
     const image::Statement& statement = image::statement_at(static_cast<int64_t>(i) + 1);
-    EXPECT_EQ(c.base, statement.op);
-    EXPECT_EQ(c.close_count, statement.close_count);
-    EXPECT_EQ(c.do_count, statement.do_count);
-    EXPECT_EQ(c.word, image::op_word(statement));
-    EXPECT_EQ(c.word, image::op_word_at(static_cast<int64_t>(i) + 1));
+    EXPECT_EQ(words[i], statement.op);
+    EXPECT_EQ(1, statement.a);
     EXPECT_EQ(-2, statement.b);
-  }
-}
-
-TEST(Statements, MarksAddUpWithoutWrappingAndStayInsideTheArray) {
-  ProgsBuilder builder = tests::new_program();
-  builder.add_statement(image::OP_GOTO, -1);
-  tests::load_fixture(builder);
-
-  image::add_block_marks(1, 700, 0);
-  image::add_block_marks(1, 1, 7);
-  EXPECT_EQ(image::OP_GOTO + 100 * 701 + 10000 * 7, image::op_word_at(1));
-  EXPECT_EQ(image::OP_GOTO, image::statement_at(1).op);
-  image::strip_block_marks(1);
-  EXPECT_EQ(image::OP_GOTO, image::op_word_at(1));
-
-  const int64_t size = static_cast<int64_t>(program.statements.size());
-  for (int64_t index : {int64_t{-1}, size, size + 5, int64_t{INT64_MAX}}) {
-    SCOPED_TRACE(index);
-    image::add_block_marks(index, 3, 2);
-    EXPECT_EQ(image::OP_DONE, image::op_word_at(index));
-  }
-  EXPECT_EQ(image::OP_DONE, image::op_word_at(-7));  // the shared DONE took no marks
-  for (int64_t index = 0; index < size; ++index) {
-    EXPECT_EQ(0, program.statements[index].close_count);
-    EXPECT_EQ(0, program.statements[index].do_count);
+    EXPECT_EQ(3, statement.c);
   }
 }
 
@@ -445,12 +408,12 @@ TEST(Statements, EveryIndexPastTheLoadedOnesReadsAsDone) {
        {int64_t{2}, int64_t{3}, int64_t{4}, int64_t{-1}, int64_t{INT32_MIN}, int64_t{INT64_MAX}}) {
     SCOPED_TRACE(index);
     const image::Statement& statement = image::statement_at(index);
-    EXPECT_EQ(image::OP_DONE, image::op_word(statement));
+    EXPECT_EQ(image::OP_DONE, statement.op);
     EXPECT_EQ(0, statement.a);
     EXPECT_EQ(0, statement.b);
     EXPECT_EQ(0, statement.c);
   }
-  EXPECT_TRUE(image::in_statement_array(2));  // the padding can carry marks
+  EXPECT_TRUE(image::in_statement_array(2));  // the padding: a CALL at the end looks ahead
   EXPECT_TRUE(image::in_statement_array(3));
 }
 

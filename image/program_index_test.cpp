@@ -10,7 +10,6 @@
 
 #include "image/opcodes.h"
 #include "image/program_image.h"
-#include "render/signatures.h"
 #include "tests/example_programs.h"
 #include "tests/fixture.h"
 #include "tests/large_programs.h"
@@ -115,34 +114,6 @@ TEST(ProgramIndex, WholeRunsMatchTheScansOnTheCorpus) {
   }
 }
 
-// The store counts follow the op words as marks are added and stripped.
-TEST(ProgramIndex, StoreTestFollowsMarksLikeTheScan) {
-  tests::ProgsBuilder b = tests::new_program();
-  b.add_statement(image::OP_STORE_F, 30, 40);
-  b.add_statement(image::OP_STORE_F + 100, 30, 41);  // a mark left in the file
-  b.add_statement(image::OP_STOREP_F, 30, 42);
-  b.add_statement(image::OP_STORE_F, 30, -5);
-  tests::load_fixture(b);
-  LookupModeGuard guard;
-  auto both = [](int64_t offset) {
-    lookup_mode.use_scans = true;
-    const bool scanned = image::stored_into(offset);
-    lookup_mode.use_scans = false;
-    EXPECT_EQ(scanned, image::stored_into(offset)) << "offset " << offset;
-    return scanned;
-  };
-  EXPECT_TRUE(both(40));
-  EXPECT_FALSE(both(41));
-  EXPECT_FALSE(both(42));
-  EXPECT_FALSE(both(65531));  // b = -5 never names an unsigned definition offset
-  image::add_block_marks(1, 1, 0);
-  image::strip_block_marks(2);
-  EXPECT_FALSE(both(40));
-  EXPECT_TRUE(both(41));
-  image::strip_block_marks(1);
-  EXPECT_TRUE(both(40));
-}
-
 TEST(ProgramIndex, DefinitionAndNameLookupsMatchTheScans) {
   tests::ProgsBuilder b = tests::new_program();
   b.add_globaldef(image::ev_float, 30, "a");
@@ -179,6 +150,68 @@ TEST(ProgramIndex, DefinitionAndNameLookupsMatchTheScans) {
   EXPECT_EQ(1, image::first_fielddef_index("a"));
   EXPECT_EQ(1, image::first_function_index("f"));
   EXPECT_EQ(3, image::first_function_index("function3"));
+}
+
+// Global definitions sharing an offset and at the highest one, and field definitions
+// whose index 0 has a name that must never be found.
+tests::ProgsBuilder definitions_program() {
+  tests::ProgsBuilder program = tests::new_program();
+  program.fielddefs[0].s_name = program.add_string("hidden");
+  program.add_fielddef(image::ev_float, 0, "power");
+  program.add_fielddef(image::ev_vector, 1, "velocity");
+  program.add_fielddef(image::ev_function, 4, "think");
+  program.add_fielddef(image::ev_string, 6, "power");  // a later namesake is never reached
+  program.add_globaldef(image::ev_float, 60, "first");
+  program.add_globaldef(image::ev_float, 60, "second");
+  program.add_globaldef(image::ev_float, 65535, "top");
+  return program;
+}
+
+TEST(FindGlobaldefByOffset, FirstDefinitionInTableOrderWins) {
+  struct Case {
+    const char* name;
+    int64_t offset;
+    const char* want;  // null: none
+  };
+  constexpr Case cases[] = {
+      {"two definitions share the offset", 60, "first"},
+      {"record 0 takes part", 0, ""},
+      {"highest unsigned offset", 65535, "top"},
+      {"negative offset is no unsigned ofs", -1, nullptr},
+      {"offset nobody has", 100, nullptr},
+  };
+  tests::load_fixture(definitions_program());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const image::DefRecord* def = image::find_globaldef_by_offset(c.offset);
+    if (c.want == nullptr) {
+      EXPECT_EQ(nullptr, def);
+    } else {
+      ASSERT_NE(nullptr, def);
+      EXPECT_STREQ(c.want, image::string_at(def->s_name));
+    }
+  }
+  EXPECT_EQ(&image::program.globaldefs[0], image::find_globaldef_by_offset(0));
+}
+
+TEST(FindFielddefByName, SearchesFromIndexOne) {
+  tests::load_fixture(definitions_program());
+  EXPECT_EQ(&image::program.fielddefs[1], image::find_fielddef_by_name("power"));
+  EXPECT_EQ(&image::program.fielddefs[3], image::find_fielddef_by_name("think"));
+  EXPECT_EQ(nullptr, image::find_fielddef_by_name("hidden"));
+  EXPECT_EQ(nullptr, image::find_fielddef_by_name("pow"));
+}
+
+TEST(FindFielddefByName, FewerThanTwoFieldDefinitionsFindNothing) {
+  tests::ProgsBuilder one = tests::new_program();
+  one.fielddefs[0].s_name = one.add_string("solo");
+  tests::load_fixture(one);
+  EXPECT_EQ(nullptr, image::find_fielddef_by_name("solo"));
+
+  tests::ProgsBuilder none = tests::new_program();
+  none.fielddefs.clear();
+  tests::load_fixture(none);
+  EXPECT_EQ(nullptr, image::find_fielddef_by_name(""));
 }
 
 }  // namespace

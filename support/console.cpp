@@ -1,4 +1,5 @@
-// Standard output of the program, or a memory text when a test captures it.
+// Standard output and standard error of the program, or memory texts when a test
+// captures them.
 #include "support/console.h"
 
 #include <cstdarg>
@@ -26,9 +27,20 @@ void console_printf(const char* format, ...) {
   console_write(text);
 }
 
+void console_error_write(const std::string& text) {
+  if (console.error_capture != nullptr) {
+    console.error_capture->append(text);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
 void console_flush() {
   if (console.capture == nullptr) {
     std::fflush(stdout);
+  }
+  if (console.error_capture == nullptr) {
+    std::fflush(stderr);
   }
 }
 

@@ -23,4 +23,12 @@ void fatal_error(const char* format, ...) {
   throw FatalCondition{1, message};
 }
 
+void usage_error(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string message = vformat_text(format, args);
+  va_end(args);
+  throw FatalCondition{2, "progs2qc: " + message, true};
+}
+
 }  // namespace support

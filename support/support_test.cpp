@@ -76,6 +76,16 @@ TEST(FatalError, ThrowsTheMessageExactlyAsFormattedWithStatusOne) {
   EXPECT_EQ("Fatal Error - Could not open \"" + long_name + "\" for output.", condition.message);
 }
 
+TEST(UsageError, ThrowsTheProgramNameAndMessageForStandardErrorWithStatusTwo) {
+  const support::FatalCondition condition =
+      condition_of([] { support::usage_error("unknown option '%s'\n", "-x"); });
+  EXPECT_EQ(2, condition.exit_status);
+  EXPECT_TRUE(condition.on_standard_error);
+  EXPECT_EQ("progs2qc: unknown option '-x'\n", condition.message);
+  EXPECT_FALSE(condition_of([] { support::fatal_error("x"); }).on_standard_error);
+  EXPECT_FALSE(condition_of([] { support::error_exit("x"); }).on_standard_error);
+}
+
 TEST(Console, CaptureCollectsEverythingWrittenAndNothingReachesStdout) {
   std::string captured;
   testing::internal::CaptureStdout();
@@ -88,6 +98,27 @@ TEST(Console, CaptureCollectsEverythingWrittenAndNothingReachesStdout) {
   const std::string on_stdout = testing::internal::GetCapturedStdout();
   EXPECT_EQ("count     42\n" + std::string("raw\0byte", 8) + std::string(5000, 'w'), captured);
   EXPECT_EQ("", on_stdout);
+}
+
+TEST(Console, ErrorCaptureCollectsStandardErrorApartFromStandardOutput) {
+  std::string output;
+  std::string errors;
+  testing::internal::CaptureStderr();
+  support::console.capture = &output;
+  support::console.error_capture = &errors;
+  support::console_write("out\n");
+  support::console_error_write("err\n");
+  support::console_flush();
+  support::console.capture = nullptr;
+  support::console.error_capture = nullptr;
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  EXPECT_EQ("out\n", output);
+  EXPECT_EQ("err\n", errors);
+
+  testing::internal::CaptureStderr();
+  support::console_error_write("plain\n");
+  support::console_flush();
+  EXPECT_EQ("plain\n", testing::internal::GetCapturedStderr());
 }
 
 TEST(Console, WithoutCaptureWritesToStdout) {

@@ -58,8 +58,8 @@ ProgsBuilder example_program() {
 
   // void() W_Precache = { precache_sound ("weapons/r_exp3.wav"); };
   b.add_function_global(62, "W_Precache", 5);
-  int first = b.add_statement(OP_STORE_F + 2, 64, OFS_PARM0);  // STORE_S
-  b.add_statement(OP_CALL0 + 1, 46);
+  int first = b.add_statement(OP_STORE_S, 64, OFS_PARM0);
+  b.add_statement(OP_CALL1, 46);
   b.add_statement(OP_DONE);
   b.add_function(first, 63, 0, "W_Precache", "weapons.qc");
   b.add_immediate_string(64, "weapons/r_exp3.wav");
@@ -83,12 +83,12 @@ ProgsBuilder example_program() {
   b.add_immediate_float(75, 10);
   b.add_immediate_float(76, 1);
   first = b.add_statement(OP_STORE_F, 74, 70);
-  b.add_statement(22, 70, 75, 71);  // LT
+  b.add_statement(OP_LT, 70, 75, 71);
   b.add_statement(OP_IFNOT, 71, 4);
-  b.add_statement(6, 70, 76, 72);  // ADD_F
+  b.add_statement(OP_ADD_F, 70, 76, 72);
   b.add_statement(OP_STORE_F, 72, 70);
   b.add_statement(OP_GOTO, -4);
-  b.add_statement(8, 70, 76, 73);  // SUB_F
+  b.add_statement(OP_SUB_F, 70, 76, 73);
   b.add_statement(OP_STORE_F, 73, 70);
   b.add_statement(OP_GT, 70, 74, 71);
   b.add_statement(OP_IF, 71, -3);
@@ -101,7 +101,7 @@ ProgsBuilder example_program() {
   b.add_immediate_float(81, 1);
   b.add_immediate_float(82, 0.1f);
   first = b.add_statement(OP_STATE, 81, 77);
-  b.add_statement(6, 30, 82, 79);  // ADD_F
+  b.add_statement(OP_ADD_F, 30, 82, 79);
   b.add_statement(OP_ADDRESS, 28, 41, 80);
   b.add_statement(OP_STOREP_F, 79, 80);
   b.add_statement(OP_DONE);
@@ -114,14 +114,14 @@ ProgsBuilder example_program() {
   b.add_immediate_float(88, 0);
   first = b.add_statement(OP_CALL0, 48);
   b.add_statement(OP_STORE_F, OFS_RETURN, 83);
-  b.add_statement(22, 83, 85, 84);  // LT
+  b.add_statement(OP_LT, 83, 85, 84);
   b.add_statement(OP_IFNOT, 84, 7);
-  b.add_statement(OP_STORE_F + 3, 28, OFS_PARM0);  // STORE_ENT
+  b.add_statement(OP_STORE_ENT, 28, OFS_PARM0);
   b.add_statement(OP_STORE_F, 86, OFS_PARM0 + 3);
-  b.add_statement(OP_STORE_F + 2, 87, OFS_PARM0 + 6);  // STORE_S
+  b.add_statement(OP_STORE_S, 87, OFS_PARM0 + 6);
   b.add_statement(OP_STORE_F, 86, OFS_PARM0 + 9);
   b.add_statement(OP_STORE_F, 88, OFS_PARM0 + 12);
-  b.add_statement(OP_CALL0 + 5, 49);
+  b.add_statement(OP_CALL5, 49);
   b.add_statement(OP_DONE);
   b.add_function(first, 83, 2, "player_stand", "player/frames.qc");
 
@@ -145,7 +145,7 @@ ProgsBuilder example_program() {
   first = b.add_statement(OP_CALL0, 62);
   b.add_statement(OP_STORE_F, 94, OFS_PARM0);
   b.add_statement(OP_STORE_F, 90, OFS_PARM0 + 3);
-  b.add_statement(OP_CALL0 + 2, 65);
+  b.add_statement(OP_CALL2, 65);
   b.add_statement(OP_STORE_F, OFS_RETURN, 90);
   b.add_statement(OP_DONE);
   b.add_function(first, 93, 0, "main", "world.qc");

@@ -5,7 +5,8 @@
 
 #include <stdexcept>
 
-#include "core/output.h"
+#include "classic/output.h"
+#include "classic/output_files.h"
 #include "driver/run.h"
 #include "image/program_image.h"
 #include "support/console.h"
@@ -23,6 +24,7 @@ void load_fixture(const ProgsBuilder& program) {
   program.write(path);
   try {
     image::load_program_image(path);
+    classic::prepare_program();
   } catch (...) {
     ::unlink(path);
     throw;
@@ -32,7 +34,7 @@ void load_fixture(const ProgsBuilder& program) {
 
 Captured capture(const std::function<void()>& routine) {
   Captured result;
-  core::open_output(-1);
+  classic::open_output(-1);
   support::console.capture = &result.console;
   try {
     routine();
@@ -40,8 +42,8 @@ Captured capture(const std::function<void()>& routine) {
     result.fatal = condition;
   }
   support::console.capture = nullptr;
-  result.output = core::output.text;
-  core::close_output();
+  result.output = classic::output.text;
+  classic::close_output();
   return result;
 }
 

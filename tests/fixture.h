@@ -10,7 +10,8 @@
 
 namespace tests {
 
-// Resets every table of the run and loads the program as the loader would read it.
+// Resets every table of the run and loads the program as the loader would read it, with
+// the classic engine's own tables made from it as a run makes them before its signatures.
 void load_fixture(const ProgsBuilder& program);
 
 struct Captured {

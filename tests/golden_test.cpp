@@ -57,10 +57,10 @@ ProgsBuilder weapons_program() {
   b.set_float(42, 8);
   b.add_function_global(43, "W_FireRocket", 8);
   b.add_function_global(44, "W_Precache", 7);
-  int first = b.add_statement(OP_STORE_F + 2, 45, OFS_PARM0);  // STORE_S
-  b.add_statement(OP_CALL0 + 1, 30);
-  b.add_statement(OP_STORE_F + 2, 46, OFS_PARM0);
-  b.add_statement(OP_CALL0 + 1, 32);
+  int first = b.add_statement(OP_STORE_S, 45, OFS_PARM0);
+  b.add_statement(OP_CALL1, 30);
+  b.add_statement(OP_STORE_S, 46, OFS_PARM0);
+  b.add_statement(OP_CALL1, 32);
   b.add_statement(OP_DONE);
   b.add_function(first, 45, 0, "W_Precache", "weapons.qc");
   b.add_immediate_string(45, "weapons/r_exp3.wav");
@@ -69,17 +69,17 @@ ProgsBuilder weapons_program() {
 
   b.add_globaldef(ev_entity, 48, "missile");
   first = b.add_statement(OP_CALL0, 34);
-  b.add_statement(OP_STORE_F + 3, OFS_RETURN, 48);  // STORE_ENT
+  b.add_statement(OP_STORE_ENT, OFS_RETURN, 48);
   b.add_statement(OP_ADDRESS, 48, 29, 49);
-  b.add_statement(OP_STOREP_F + 3, 28, 49);  // STOREP_ENT
-  b.add_statement(OP_STORE_F + 3, 48, OFS_PARM0);
-  b.add_statement(OP_STORE_F + 2, 46, OFS_PARM0 + 3);
-  b.add_statement(OP_CALL0 + 2, 35);
-  b.add_statement(6, 42, 47, 49);  // ADD_F
+  b.add_statement(OP_STOREP_ENT, 28, 49);
+  b.add_statement(OP_STORE_ENT, 48, OFS_PARM0);
+  b.add_statement(OP_STORE_S, 46, OFS_PARM0 + 3);
+  b.add_statement(OP_CALL2, 35);
+  b.add_statement(OP_ADD_F, 42, 47, 49);
   b.add_statement(OP_STORE_F, 49, OFS_PARM0);
-  b.add_statement(OP_CALL0 + 1, 40);
-  b.add_statement(OP_STORE_F + 2, OFS_RETURN, OFS_PARM0);
-  b.add_statement(OP_CALL0 + 1, 38);
+  b.add_statement(OP_CALL1, 40);
+  b.add_statement(OP_STORE_S, OFS_RETURN, OFS_PARM0);
+  b.add_statement(OP_CALL1, 38);
   b.add_statement(OP_DONE);
   b.add_function(first, 48, 2, "W_FireRocket", "weapons.qc");
 
@@ -130,20 +130,20 @@ ProgsBuilder monsters_program() {
   b.add_immediate_float(56, 0);
   b.add_immediate_float(60, 1);
   b.add_immediate_float(61, 2);
-  int first = b.add_statement(25, 28, 32, 50);  // INDIRECT_V
+  int first = b.add_statement(OP_LOAD_V, 28, 32, 50);
   b.add_statement(OP_GT, 49, 56, 54);
-  b.add_statement(OP_INDIRECT_F, 28, 31, 55);
+  b.add_statement(OP_LOAD_F, 28, 31, 55);
   b.add_statement(OP_GT, 55, 56, 57);
   b.add_statement(OP_AND, 54, 57, 54);
   b.add_statement(OP_IFNOT, 54, 11);
   b.add_statement(OP_GT, 50, 44, 58);
   b.add_statement(OP_IFNOT, 58, 6);
-  b.add_statement(OP_STORE_F + 1, 50, OFS_PARM0);  // STORE_V
-  b.add_statement(OP_CALL0 + 1, 37);
-  b.add_statement(8, 49, OFS_RETURN, 59);  // SUB_F
+  b.add_statement(OP_STORE_V, 50, OFS_PARM0);
+  b.add_statement(OP_CALL1, 37);
+  b.add_statement(OP_SUB_F, 49, OFS_RETURN, 59);
   b.add_statement(OP_STORE_F, 59, 49);
   b.add_statement(OP_GOTO, 3);
-  b.add_statement(8, 49, 60, 59);
+  b.add_statement(OP_SUB_F, 49, 60, 59);
   b.add_statement(OP_STORE_F, 59, 49);
   b.add_statement(OP_GOTO, -14);
   b.add_statement(OP_MUL_F, 49, 61, 59);
@@ -158,18 +158,18 @@ ProgsBuilder monsters_program() {
   b.add_immediate_float(65, 10);
   first = b.add_statement(OP_STATE, 64, 63);
   b.add_statement(OP_STORE_F, 65, OFS_PARM0);
-  b.add_statement(OP_CALL0 + 1, 48);
+  b.add_statement(OP_CALL1, 48);
   b.add_statement(OP_DONE);
   b.add_function(first, 66, 0, "dog_run1", "monsters/dog.qc");
   b.add_immediate_float(67, 2);
   b.add_immediate_float(68, 1);
   b.add_immediate_float(69, 50);
   first = b.add_statement(OP_STATE, 67, 62);
-  b.add_statement(OP_INDIRECT_F, 28, 31, 70);
-  b.add_statement(8, 70, 68, 71);  // SUB_F
+  b.add_statement(OP_LOAD_F, 28, 31, 70);
+  b.add_statement(OP_SUB_F, 70, 68, 71);
   b.add_statement(OP_ADDRESS, 28, 31, 72);
   b.add_statement(OP_STOREP_F, 71, 72);
-  b.add_statement(OP_INDIRECT_F, 28, 31, 70);
+  b.add_statement(OP_LOAD_F, 28, 31, 70);
   b.add_statement(OP_GT, 70, 69, 71);
   b.add_statement(OP_IF, 71, -7);
   b.add_statement(OP_DONE);
@@ -181,16 +181,16 @@ ProgsBuilder monsters_program() {
   b.add_globaldef(ev_float, 74, "y");
   b.add_immediate_float(77, 1);
   first = b.add_statement(OP_NOT_F, 73, 0, 75);
-  b.add_statement(63, 75, 74, 76);  // OR
+  b.add_statement(OP_OR, 75, 74, 76);
   b.add_statement(OP_IFNOT, 76, 2);
   b.add_statement(OP_RETURN, 73);
-  b.add_statement(6, 74, 77, 75);  // ADD_F
+  b.add_statement(OP_ADD_F, 74, 77, 75);
   b.add_statement(OP_RETURN, 75);
   b.add_statement(OP_DONE);
   b.add_function(first, 73, 5, "helper_a", "bad name.qc", {1, 1});
   b.add_function(helper_b_first, 78, 0, "helper_b", "other#.qc");
   first = b.add_statement(OP_STORE_F, 44, OFS_PARM0);
-  b.add_statement(OP_CALL0 + 1, 41);
+  b.add_statement(OP_CALL1, 41);
   b.add_statement(OP_DONE);
   b.add_function(first, 79, 0, "helper_a", "bad name.qc", {1});
 
@@ -203,19 +203,19 @@ ProgsBuilder monsters_program() {
   b.add_immediate_float(86, 1);
   b.add_immediate_float(87, 3);
   b.add_immediate_float(88, 0);
-  first = b.add_statement(OP_STORE_F + 1, 45, OFS_PARM0);  // STORE_V
-  b.add_statement(OP_CALL0 + 1, 37);
+  first = b.add_statement(OP_STORE_V, 45, OFS_PARM0);
+  b.add_statement(OP_CALL1, 37);
   b.add_statement(OP_STORE_F, OFS_RETURN, 84);
   b.add_statement(OP_STORE_F, 44, OFS_PARM0);
-  b.add_statement(OP_CALL0 + 1, 48);
+  b.add_statement(OP_CALL1, 48);
   b.add_statement(OP_STORE_F, OFS_RETURN, 85);
   b.add_statement(OP_STORE_F, 84, OFS_PARM0);
   b.add_statement(OP_STORE_F, 85, OFS_PARM0 + 3);
-  b.add_statement(OP_CALL0 + 2, 82);
+  b.add_statement(OP_CALL2, 82);
   b.add_statement(OP_STORE_F, OFS_RETURN, 80);
-  b.add_statement(8, 80, 86, 84);  // SUB_F
+  b.add_statement(OP_SUB_F, 80, 86, 84);
   b.add_statement(OP_STORE_F, 84, 80);
-  b.add_statement(10, 80, 87, 84);  // EQ_F
+  b.add_statement(OP_EQ_F, 80, 87, 84);
   b.add_statement(OP_IFNOT, 84, 3);
   b.add_statement(OP_CALL0, 62);
   b.add_statement(OP_CALL0, 63);

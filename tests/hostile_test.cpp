@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -62,15 +63,21 @@ RunResult run(const ProgsBuilder& program) {
   return result;
 }
 
+// The files of a run made in "inner", a directory one level down, that changed outside it.
+Files outside_inner(Files files) {
+  for (auto entry = files.begin(); entry != files.end();) {
+    entry = entry->first.rfind("inner/", 0) == 0 ? files.erase(entry) : std::next(entry);
+  }
+  return files;
+}
+
 // The same run one directory further down: what changed in the directory above it.
 Files changed_one_level_up(const ProgsBuilder& program) {
-  return tests::run_in_temp_dir({"progs2qc"},
-                                [&program] {
-                                  ASSERT_EQ(0, ::mkdir("inner", 0755));
-                                  ASSERT_EQ(0, ::chdir("inner"));
-                                  program.write("progs.dat");
-                                })
-      .files;
+  return outside_inner(tests::run_in_temp_dir({"progs2qc"}, [&program] {
+                         ASSERT_EQ(0, ::mkdir("inner", 0755));
+                         ASSERT_EQ(0, ::chdir("inner"));
+                         program.write("progs.dat");
+                       }).files);
 }
 
 // A run on raw bytes as "progs.dat".
@@ -321,9 +328,9 @@ TEST(HostileTexts, ExpressionDoubledByEveryInstructionEndsTheRunPastTheLimit) {
   for (int doublings : {12, 13, 40}) {
     SCOPED_TRACE(doublings);
     ProgsBuilder b = base_program();
-    b.add_statement(6, kX, kX, 42);  // ADD_F x, x into a temporary
+    b.add_statement(image::OP_ADD_F, kX, kX, 42);  // x + x into a temporary
     for (int i = 0; i < doublings; ++i) {
-      b.add_statement(6, 42, 42, 42);
+      b.add_statement(image::OP_ADD_F, 42, 42, 42);
     }
     b.add_statement(image::OP_STORE_F, 42, kY);
     b.add_statement(image::OP_DONE);
@@ -823,7 +830,7 @@ TEST(HostileNames, DanglingLinkOutOfTheDirectoryCreatesNothingThere) {
     ASSERT_EQ(0, ::symlink("../made.txt", "a.qc"));
   });
   EXPECT_EQ(1, result.status);
-  EXPECT_TRUE(result.files.empty());
+  EXPECT_TRUE(outside_inner(result.files).empty());
 }
 
 TEST(HostileRecords, FirstStatementBeyondTheArrayIsAnEmptyBody) {
@@ -874,7 +881,7 @@ TEST(HostileRecords, ParameterAreaAtTheIntLimitsGivesAnOutOfBoundsSlot) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.parm_start);
     ProgsBuilder b = base_program();
-    b.add_statement(6, kX, kX, 42);  // ADD_F into a temporary
+    b.add_statement(image::OP_ADD_F, kX, kX, 42);  // into a temporary
     b.add_statement(image::OP_DONE);
     b.add_function(1, c.parm_start, c.locals, "f", "f.qc");
     RunResult result = run(b);

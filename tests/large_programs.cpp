@@ -32,7 +32,10 @@ using image::OP_AND;
 using image::OP_BITAND;
 using image::OP_BITOR;
 using image::OP_CALL0;
-using image::OP_DIV;
+using image::OP_CALL1;
+using image::OP_CALL2;
+using image::OP_CALL5;
+using image::OP_DIV_F;
 using image::OP_DONE;
 using image::OP_EQ_E;
 using image::OP_EQ_F;
@@ -41,8 +44,13 @@ using image::OP_GOTO;
 using image::OP_GT;
 using image::OP_IF;
 using image::OP_IFNOT;
-using image::OP_INDIRECT_F;
 using image::OP_LE;
+using image::OP_LOAD_ENT;
+using image::OP_LOAD_F;
+using image::OP_LOAD_FLD;
+using image::OP_LOAD_FNC;
+using image::OP_LOAD_S;
+using image::OP_LOAD_V;
 using image::OP_LT;
 using image::OP_MUL_F;
 using image::OP_MUL_VF;
@@ -52,13 +60,23 @@ using image::OP_NOT_F;
 using image::OP_OR;
 using image::OP_RETURN;
 using image::OP_STATE;
+using image::OP_STORE_ENT;
 using image::OP_STORE_F;
+using image::OP_STORE_FLD;
+using image::OP_STORE_FNC;
+using image::OP_STORE_S;
+using image::OP_STORE_V;
+using image::OP_STOREP_ENT;
 using image::OP_STOREP_F;
+using image::OP_STOREP_FLD;
+using image::OP_STOREP_FNC;
+using image::OP_STOREP_S;
+using image::OP_STOREP_V;
 using image::OP_SUB_F;
 
 constexpr uint16_t kSaved = image::DEF_SAVEGLOBAL;
-constexpr int kParm0 = 4;  // argument k is at 4 + 3k, a call's result at 1
-constexpr int kReturn = 1;
+constexpr int kParm0 = image::OFS_PARM0;  // argument k is at kParm0 + 3k
+constexpr int kReturn = image::OFS_RETURN;
 constexpr int kSelf = 28;  // the first system globals: self, other, world, time
 constexpr int kTime = 31;
 
@@ -72,29 +90,35 @@ struct Limits {
   int fielddefs;
 };
 
-// STORE, STOREP and INDIRECT differ only by the type they move.
-uint16_t store_op(uint16_t tag) {
+// The STORE, STOREP and INDIRECT rows of each type that a program moves.
+struct TypeOpcodes {
+  image::Opcode store;
+  image::Opcode store_pointer;
+  image::Opcode load;
+};
+
+TypeOpcodes opcodes_of(uint16_t tag) {
   switch (tag) {
     case ev_vector:
-      return OP_STORE_F + 1;
+      return {OP_STORE_V, OP_STOREP_V, OP_LOAD_V};
     case ev_string:
-      return OP_STORE_F + 2;
+      return {OP_STORE_S, OP_STOREP_S, OP_LOAD_S};
     case ev_entity:
-      return OP_STORE_F + 3;
+      return {OP_STORE_ENT, OP_STOREP_ENT, OP_LOAD_ENT};
     case ev_field:
-      return OP_STORE_F + 4;
+      return {OP_STORE_FLD, OP_STOREP_FLD, OP_LOAD_FLD};
     case ev_function:
-      return OP_STORE_F + 5;
+      return {OP_STORE_FNC, OP_STOREP_FNC, OP_LOAD_FNC};
     default:
-      return OP_STORE_F;
+      return {OP_STORE_F, OP_STOREP_F, OP_LOAD_F};
   }
 }
 
-uint16_t storep_op(uint16_t tag) { return static_cast<uint16_t>(store_op(tag) + 6); }
+uint16_t store_op(uint16_t tag) { return static_cast<uint16_t>(opcodes_of(tag).store); }
 
-uint16_t indirect_op(uint16_t tag) {
-  return static_cast<uint16_t>(OP_INDIRECT_F + (store_op(tag) - OP_STORE_F));
-}
+uint16_t storep_op(uint16_t tag) { return static_cast<uint16_t>(opcodes_of(tag).store_pointer); }
+
+uint16_t indirect_op(uint16_t tag) { return static_cast<uint16_t>(opcodes_of(tag).load); }
 
 int cells_of(uint16_t tag) { return tag == ev_vector ? 3 : 1; }
 
@@ -749,7 +773,7 @@ struct Generator {
       int ent = entity_value(body, false);
       release(body, ent);
       int t = temp(body);
-      emit(body, OP_INDIRECT_F, ent, pick(float_fields), t);
+      emit(body, OP_LOAD_F, ent, pick(float_fields), t);
       return t;
     }
     return float_immediate(body, FloatValues[below(std::size(FloatValues))]);
@@ -773,7 +797,7 @@ struct Generator {
       return float_leaf(body);
     }
     static constexpr uint16_t Operators[] = {
-        OP_ADD_F, OP_ADD_F, OP_ADD_F, OP_SUB_F, OP_SUB_F, OP_MUL_F, OP_MUL_F, OP_DIV,    OP_LT,
+        OP_ADD_F, OP_ADD_F, OP_ADD_F, OP_SUB_F, OP_SUB_F, OP_MUL_F, OP_MUL_F, OP_DIV_F,  OP_LT,
         OP_GT,    OP_LE,    OP_GE,    OP_EQ_F,  OP_NE_F,  OP_AND,   OP_OR,    OP_BITAND, OP_BITOR,
     };
     const uint16_t op = pick(Operators);
@@ -1075,14 +1099,14 @@ struct Generator {
     if (roll == 0) {
       emit(body, store_op(ev_entity), kSelf, kParm0);
       emit(body, store_op(ev_string), message_immediate(), kParm0 + 3);
-      emit(body, OP_CALL0 + 2, callables[builtin["centerprint"]].def_ofs);
+      emit(body, OP_CALL2, callables[builtin["centerprint"]].def_ofs);
     } else if (roll == 1) {
       emit(body, store_op(ev_entity), entity_leaf(body), kParm0);
       emit(body, store_op(ev_string), message_immediate(), kParm0 + 3);
-      emit(body, OP_CALL0 + 2, callables[builtin["sprint"]].def_ofs);
+      emit(body, OP_CALL2, callables[builtin["sprint"]].def_ofs);
     } else {
       emit(body, store_op(ev_string), message_immediate(), kParm0);
-      emit(body, OP_CALL0 + 1, callables[builtin[roll == 2 ? "bprint" : "dprint"]].def_ofs);
+      emit(body, OP_CALL1, callables[builtin[roll == 2 ? "bprint" : "dprint"]].def_ofs);
     }
     release_all(body);
   }
@@ -1271,12 +1295,12 @@ struct Generator {
         emit(body, store_op(ev_string), string_immediate(body, pick(SoundNames)), kParm0 + 6);
         emit(body, OP_STORE_F, float_immediate(body, 1), kParm0 + 9);
         emit(body, OP_STORE_F, float_immediate(body, 3), kParm0 + 12);
-        emit(body, OP_CALL0 + 5, callables[builtin["sound"]].def_ofs);
+        emit(body, OP_CALL5, callables[builtin["sound"]].def_ofs);
         body.code[p].b = static_cast<int16_t>(body.code.size() - p);
       }
       if (roll < 55 && room > frames_left * 4) {
         emit(body, OP_STORE_F, float_immediate(body, static_cast<float>(below(20))), kParm0);
-        emit(body, OP_CALL0 + 1, callables[pick(ai_with_distance)].def_ofs);
+        emit(body, OP_CALL1, callables[pick(ai_with_distance)].def_ofs);
       } else if (roll < 93 || room <= frames_left * 4) {
         emit(body, OP_CALL0, callables[pick(ai_plain)].def_ofs);
       } else {

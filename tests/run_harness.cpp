@@ -17,13 +17,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Every regular file, symbolic link and directory under the directory, by its path
+// relative to it; links are not followed.
 std::map<std::string, std::string> snapshot(const fs::path& directory) {
   std::map<std::string, std::string> files;
-  for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
+    const std::string name = fs::relative(entry.path(), directory).string();
     if (entry.is_symlink()) {
-      files[entry.path().filename().string()] = "-> " + fs::read_symlink(entry.path()).string();
+      files[name] = "-> " + fs::read_symlink(entry.path()).string();
+    } else if (entry.is_directory()) {
+      files[name + "/"] = kDirectory;
     } else if (entry.is_regular_file()) {
-      files[entry.path().filename().string()] = read_file(entry.path().string());
+      files[name] = read_file(entry.path().string());
     }
   }
   return files;
@@ -85,8 +90,10 @@ RunResult run_in_temp_dir(const std::vector<std::string>& args,
     }
     argv.push_back(nullptr);
     support::console.capture = &result.console;
+    support::console.error_capture = &result.errors;
     result.status = driver::run_decompiler(static_cast<int>(args.size()), argv.data());
     support::console.capture = nullptr;
+    support::console.error_capture = nullptr;
     for (const auto& [name, bytes] : snapshot(directory)) {
       auto old = before.find(name);
       if (old == before.end() || old->second != bytes) {
@@ -95,6 +102,7 @@ RunResult run_in_temp_dir(const std::vector<std::string>& args,
     }
   } catch (...) {
     support::console.capture = nullptr;
+    support::console.error_capture = nullptr;
     fs::current_path(previous);
     fs::remove_all(directory);
     throw;

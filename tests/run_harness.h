@@ -12,10 +12,14 @@ namespace tests {
 
 struct RunResult {
   int status;
-  std::string console;
-  // Every file the run created or changed, by name, with its bytes.
+  std::string console;  // standard output
+  std::string errors;   // standard error
+  // Every file the run created or changed, by its path in the directory ("out/a.qc"), with
+  // its bytes; a directory it created as "out/" with the text kDirectory.
   std::map<std::string, std::string> files;
 };
+
+inline constexpr const char* kDirectory = "<directory>";
 
 // Makes a temporary directory, calls `setup` in it (to place input files), runs the
 // program with `args` (args[0] is the program name) and removes the directory again.
