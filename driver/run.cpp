@@ -1,6 +1,9 @@
 // The entry point of a run: load, summary, naming of unnamed functions, output.
 #include "driver/run.h"
 
+#include <string>
+
+#include "compilable/engine.h"
 #include "core/expression_slots.h"
 #include "core/output.h"
 #include "driver/output_files.h"
@@ -52,8 +55,18 @@ int run_decompiler(int argc, const char* const* argv) {
   reset_run();
   int status = 0;
   try {
+    const bool compilable = argc > 1 && std::string(argv[1]) == "--compilable";
+    if (compilable) {
+      --argc;
+      ++argv;
+    }
     const char* path = argc > 1 ? argv[1] : "progs.dat";
     const image::LoadResult loaded = image::load_program_image(path);
+    if (compilable) {
+      print_summary(path, loaded);
+      compilable::decompile_program(image::program);
+      throw support::FatalCondition{0, ""};
+    }
     remember_input_file(path);
     print_summary(path, loaded);
     name_anonymous_functions();
