@@ -98,15 +98,18 @@ void decompile_program(const image::ProgramImage& program) {
   // Cells read before any write hold state shared between functions: found in a first
   // pass, then every function is analysed with them as globals.
   std::vector<uint8_t> shared(static_cast<size_t>(facts.cell_count), 0);
+  std::vector<uint8_t> vector_results(static_cast<size_t>(function_count), 0);
   std::vector<int32_t> dense_of;
-  const TrackedCells tracked{&facts, &shared};
+  const TrackedCells tracked{&facts, &shared, &vector_results};
   std::vector<FlowGraph> graphs;
   std::vector<int32_t> code_of(static_cast<size_t>(function_count), -1);
   for (int32_t i = 1; i < function_count; ++i) {
     if (has_body(program.functions[i])) {
       code_of[i] = static_cast<int32_t>(graphs.size());
       graphs.push_back(build_flow_graph(program, facts, i));
-      note_shared_cells(find_value_flow(program, graphs.back(), tracked, dense_of), shared);
+      const ValueFlow flow = find_value_flow(program, graphs.back(), tracked, dense_of);
+      note_shared_cells(flow, shared);
+      note_vector_results(program, graphs.back(), flow, vector_results);
     }
   }
   std::vector<FunctionCode> codes;

@@ -470,6 +470,22 @@ void gather_operands(Builder& b, int64_t position, int32_t* operands) {
   }
   const bool in_order = wanted.size() <= unstable.size() &&
                         std::equal(wanted.begin(), wanted.end(), unstable.end() - wanted.size());
+  // qcc keeps one result cell whose type the latest call sets, and stores arguments as it
+  // goes, so a call must not come between another call's result and its use, and a call
+  // with arguments must not come between an argument and its call.
+  if (action_of(statement.op) == Action::kCall) {
+    const bool takes_arguments = call_arguments(statement.op) > 0;
+    for (int32_t at : unstable) {
+      if (std::find(wanted.begin(), wanted.end(), at) != wanted.end()) {
+        continue;
+      }
+      const Pending& item = b.pending[at];
+      const int32_t cell = b.flow.webs[item.web].cell;
+      const bool result = b.code.exprs[item.expr].kind == ExprKind::kCall;
+      const bool argument = cell >= image::OFS_PARM0 && cell < image::RESERVED_OFS;
+      hazard = hazard || result || (argument && takes_arguments);
+    }
+  }
   if (!in_order || hazard) {
     keep_pending_values(b);
   }
@@ -547,11 +563,20 @@ void deliver(Builder& b, int64_t position, int32_t value, bool is_store) {
       emit(b, StmtKind::kExpr, assign, -1, static_cast<int32_t>(position));
       break;
     }
-    case WebMode::kDead:
-      if (!is_store || may_have_effect(b, value)) {
+    case WebMode::kDead: {
+      const Expr& made = b.code.exprs[value];
+      if (made.kind == ExprKind::kLoad && made.op != image::OP_ADDRESS) {
+        // A field read for nothing is kept in a variable: qcc turns a statement that ends
+        // in a field read into an address when an assignment follows.
+        const int32_t target = web_read(b, web, write);
+        const int32_t assign =
+            add_expr(b, ExprKind::kAssign, op, -1, static_cast<int32_t>(position), {target, value});
+        emit(b, StmtKind::kExpr, assign, -1, static_cast<int32_t>(position));
+      } else if (!is_store || may_have_effect(b, value)) {
         emit(b, StmtKind::kExpr, value, -1, static_cast<int32_t>(position));
       }
       break;
+    }
     case WebMode::kPointer: {
       // Every address of the web is taken of the entity one variable holds.
       if (b.web_variable[web] < 0) {

@@ -160,7 +160,7 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
     if (owner > 0) {
       const image::FunctionRecord& function = program.functions[owner];
       const bool parameter = def.ofs < int64_t{function.parm_start} + parameter_cells(function);
-      if (parameter || is_local_kind(def)) {
+      if (parameter || (is_local_kind(def) && !has_immediate_def(program, facts, def.ofs))) {
         continue;  // a parameter or local of its function
       }
     }

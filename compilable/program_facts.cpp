@@ -16,6 +16,19 @@ bool has_real_name(const image::DefRecord& def) {
   return name[0] != '\0' && std::strcmp(name, "IMMEDIATE") != 0;
 }
 
+bool has_immediate_def(const image::ProgramImage& program, const ProgramFacts& facts,
+                       int64_t offset) {
+  if (offset <= 0 || offset + 1 >= static_cast<int64_t>(facts.defs_start.size())) {
+    return false;
+  }
+  for (int32_t i = facts.defs_start[offset]; i < facts.defs_start[offset + 1]; ++i) {
+    if (!has_real_name(program.globaldefs[facts.defs_at[i]])) {
+      return true;
+    }
+  }
+  return false;
+}
+
 int covered_size(const ProgramFacts& facts, const image::DefRecord& def) {
   if (def.ofs < facts.implied_vector.size() && facts.implied_vector[def.ofs]) {
     return 3;

@@ -46,6 +46,11 @@ int32_t named_def_at(const image::ProgramImage& program, const ProgramFacts& fac
 // The first definition at the offset of any name, or -1.
 int32_t any_def_at(const ProgramFacts& facts, int64_t offset);
 
+// Whether some definition marks the cell as an anonymous constant; a name given to the same
+// cell is a constant's, never a local's.
+bool has_immediate_def(const image::ProgramImage& program, const ProgramFacts& facts,
+                       int64_t offset);
+
 // Cells a named definition covers: 3 for a vector, also one known by its components.
 int covered_size(const ProgramFacts& facts, const image::DefRecord& def);
 

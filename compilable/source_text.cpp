@@ -87,22 +87,29 @@ std::string type_text(const SourceContext& context, const Type& type, int depth)
 std::string function_head(const SourceContext& context, int32_t function_index,
                           const std::vector<std::string>& parameter_names) {
   const Type& returned = context.types.returns[function_index];
-  std::string text = returned.tag == image::ev_function ? "void" : type_text(context, returned);
-  text += "(";
-  const std::vector<Type>& parameters = context.types.parameters[function_index];
+  const std::string& name = context.names.functions[function_index];
   const image::FunctionRecord& function = context.program.functions[function_index];
+  std::string parameters;
   if (function.numparms < 0 || (!has_body(function) && context.types.variadic[function_index])) {
-    // qcc reads "..." only as a whole parameter list.
-    return text + "...) " + context.names.functions[function_index];
-  }
-  for (size_t k = 0; k < parameters.size(); ++k) {
-    if (k > 0) {
-      text += ", ";
+    parameters = "...";  // qcc reads "..." only as a whole parameter list
+  } else {
+    const std::vector<Type>& types = context.types.parameters[function_index];
+    for (size_t k = 0; k < types.size(); ++k) {
+      if (k > 0) {
+        parameters += ", ";
+      }
+      parameters += type_text(context, types[k]) + " " +
+                    (k < parameter_names.size() ? parameter_names[k] : "p" + std::to_string(k));
     }
-    text += type_text(context, parameters[k]) + " " +
-            (k < parameter_names.size() ? parameter_names[k] : "p" + std::to_string(k));
   }
-  return text + ") " + context.names.functions[function_index];
+  if (returned.tag == image::ev_field) {
+    // ".float(...) name" would declare a field: a function returning a field is written
+    // the way fteqcc reads it.
+    return type_text(context, returned) + " " + name + "(" + parameters + ")";
+  }
+  const std::string result =
+      returned.tag == image::ev_function ? "void" : type_text(context, returned);
+  return result + "(" + parameters + ") " + name;
 }
 
 std::string constant_text(SourceContext& context, int64_t cell, const Type& type) {

@@ -68,6 +68,11 @@ Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
   if (tag < 0 || tag > image::ev_pointer) {
     return Type{image::ev_float, kUnknownTag, -1};
   }
+  const bool variable =
+      def.ofs < facts.cell_count && (facts.written[def.ofs] || facts.area_owner[def.ofs] > 0);
+  if (tag == image::ev_field && variable) {
+    return type;  // a parameter or variable of field type: its uses tell which field type
+  }
   if (tag == image::ev_field) {
     const int32_t field = field_def_of(program, facts, def);
     if (field >= 0) {
@@ -79,7 +84,7 @@ Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
       }
     }
   } else if (tag == image::ev_function) {
-    const int32_t function = function_constant(program, facts, def);
+    const int32_t function = variable ? -1 : function_constant(program, facts, def);
     type.signature = function >= 0 ? function : cell_signature(program, facts, def.ofs);
   }
   return type;
@@ -114,6 +119,10 @@ struct Classes {
       return true;
     }
     if (into.tag != from.tag) {
+      return false;
+    }
+    if (into.field_tag != kUnknownTag && from.field_tag != kUnknownTag &&
+        into.field_tag != from.field_tag) {
       return false;
     }
     if (into.field_tag == kUnknownTag) {
@@ -229,6 +238,12 @@ int32_t signature_of(const Typer& t, const FunctionCode& code, int32_t expr) {
       }
       return t.facts.written[e.ref] ? -1 : function_in_cell(t.program, e.ref);
     }
+    case ExprKind::kVariable: {
+      const Variable& variable = code.variables[e.ref];
+      return variable.cell >= 0 && variable.cell < t.facts.cell_count && e.component < 0
+                 ? cell_signature(t.program, t.facts, variable.cell)
+                 : -1;
+    }
     case ExprKind::kLoad: {
       const Expr& field = code.exprs[code.operands[e.first_operand + 1]];
       if (field.kind != ExprKind::kField) {
@@ -260,6 +275,13 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
       c.require(variable_class[v],
                 def_type(t.program, t.facts, t.program.globaldefs[variable.def]));
     }
+    if (variable.cell >= 0 && variable.cell < t.facts.cell_count) {
+      // Should it hold functions, their signature is this cell's.
+      Type& known = c.type[c.find(variable_class[v])];
+      if (known.signature < 0) {
+        known.signature = cell_signature(t.program, t.facts, variable.cell);
+      }
+    }
     if (variable.size == 3) {
       c.require(variable_class[v], tag_type(image::ev_vector));
     }
@@ -282,8 +304,8 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
       case ExprKind::kConstant: {
         Type type = kUnknownType;
         const int32_t def = any_def_at(t.facts, expr.ref);
-        if (def >= 0) {
-          type = def_type(t.program, t.facts, t.program.globaldefs[def]);
+        if (def >= 0 && def_tag(t.program.globaldefs[def]) != image::ev_void) {
+          type = def_type(t.program, t.facts, t.program.globaldefs[def]);  // not the null one
         }
         expr_class[e] = c.add(type);
         break;
@@ -338,7 +360,11 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
         const Type field_type = c.type[c.find(field)];
         c.require(field, tag_type(image::ev_field));
         if (expr.op == image::OP_ADDRESS) {
-          expr_class[e] = c.add(Type{image::ev_pointer, field_type.field_tag, -1});
+          expr_class[e] =
+              c.add(Type{image::ev_pointer, field_type.field_tag, field_type.signature});
+        } else if (field_type.field_tag != kUnknownTag && expr.op != image::OP_LOAD_V) {
+          // The field's own type: fteqcc reads every one-cell field with LOAD_F.
+          expr_class[e] = c.add(Type{field_type.field_tag, kUnknownTag, field_type.signature});
         } else {
           const int tag = image::OpcodeTable[expr.op].type_c;
           expr_class[e] = c.add(tag_type(tag));
@@ -360,7 +386,17 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
           }
           t.call_count[callee] = std::max(t.call_count[callee], count);
           std::vector<int32_t>& parameters = parameters_of(t, callee, static_cast<size_t>(count));
+          const bool builtin = callee < static_cast<int32_t>(t.program.functions.size()) &&
+                               !has_body(t.program.functions[callee]);
           for (int k = 0; k < count && k < static_cast<int>(parameters.size()); ++k) {
+            Type both = c.type[c.find(parameters[k])];
+            if (builtin && !Classes::meet(both, c.type[c.find(expr_class[operand(e, k + 1)])])) {
+              // Called with differing types: only "..." accepts them all.
+              const Type& known = c.type[c.find(parameters[k])];
+              if (known.tag != kUnknownTag) {
+                t.variadic[callee] = 1;
+              }
+            }
             c.join(parameters[k], expr_class[operand(e, k + 1)]);
           }
           expr_class[e] = t.return_class[callee];
@@ -383,10 +419,9 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
           c.join(expr_class[target], expr_class[value]);
         }
         join_signatures(t, signature_of(t, code, target), signature_of(t, code, value));
-        const bool copy = expr.op == image::OP_STORE_F || expr.op == image::OP_STORE_V ||
-                          (expr.op >= image::OP_STOREP_F && expr.op <= image::OP_STOREP_FNC) ||
-                          expr.position < 0;
-        if (!copy) {
+        // Only the typed stores say what they store: fteqcc copies any one-cell value with
+        // STORE_F, and an assignment made for another instruction's result says nothing.
+        if (expr.op >= image::OP_STORE_S && expr.op <= image::OP_STORE_FNC) {
           c.require(expr_class[value], tag_type(image::OpcodeTable[expr.op].type_a));
         }
         expr_class[e] = expr_class[value];

@@ -113,6 +113,18 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
           const int32_t d = dense(cell);
           widest.resize(cells.size(), 0);
           current.resize(cells.size(), 0);
+          if (current[d] == 1 && fallback == 3) {
+            // Three cells written one by one in this block are read as one vector.
+            bool assembled = true;
+            for (int64_t k = 1; k < 3 && assembled; ++k) {
+              assembled = cell + k < facts.cell_count && tracked_cell(cell + k) &&
+                          current.size() > static_cast<size_t>(dense(cell + k)) &&
+                          current[dense(cell + k)] > 0;
+            }
+            if (assembled) {
+              return 3;
+            }
+          }
           if (current[d] > 0) {
             return current[d];
           }
@@ -137,7 +149,12 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
           break;
         case Action::kReturn:
           if (fixed.read_count > 0) {
-            access.reads[kSlotA] = CellRange{statement.a, flexible_size(statement.a, 1)};
+            const bool vector = (*tracked.vector_results)[graph.function] != 0;
+            access.reads[kSlotA] =
+                CellRange{statement.a, flexible_size(statement.a, vector ? 3 : 1)};
+            if (vector && tracked_cell(statement.a)) {
+              access.reads[kSlotA].size = 3;
+            }
           }
           break;
         default:
@@ -150,13 +167,18 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
       if (action == Action::kStore && statement.op == image::OP_STORE_V) {
         access.write.size = access.reads[kSlotA].size;
       }
-      if (access.write.size > 0 && tracked_cell(access.write.offset)) {
-        const int32_t d = dense(access.write.offset);
+      // Each written cell remembers the width of the write that covers it from its start.
+      for (int k = 0; k < access.write.size; ++k) {
+        const int64_t cell = int64_t{access.write.offset} + k;
+        if (cell >= facts.cell_count || !tracked_cell(cell)) {
+          continue;
+        }
+        const int32_t d = dense(cell);
         current.resize(cells.size(), 0);
         if (current[d] == 0) {
           touched.push_back(d);
         }
-        current[d] = access.write.size;
+        current[d] = static_cast<int8_t>(k == 0 ? access.write.size : 1);
       }
     }
     for (int32_t d : touched) {
@@ -460,6 +482,36 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
     dense_of[cell] = -1;
   }
   return flow;
+}
+
+void note_vector_results(const image::ProgramImage& program, const FlowGraph& graph,
+                         const ValueFlow& flow, std::vector<uint8_t>& vector_results) {
+  std::vector<uint8_t> wide(flow.webs.size(), 0);
+  const int64_t size = int64_t{graph.end} - graph.first;
+  for (int64_t i = 0; i < size; ++i) {
+    // Only reads whose width the opcode fixes: copies, returns and arguments take any width.
+    const Action action = action_of(program.statements[graph.first + i].op);
+    if (action == Action::kStore || action == Action::kReturn || action == Action::kCall) {
+      continue;
+    }
+    for (int slot = 0; slot < kReadSlots; ++slot) {
+      const int32_t web = flow.read_web[i * kReadSlots + slot];
+      if (web >= 0 && flow.access[i].reads[slot].size == 3) {
+        wide[web] = 1;
+      }
+    }
+  }
+  for (int64_t i = 0; i < size; ++i) {
+    const image::Statement& statement = program.statements[graph.first + i];
+    const int32_t web = flow.write_web[i];
+    if (web < 0 || !wide[web] || action_of(statement.op) != Action::kCall) {
+      continue;
+    }
+    const int32_t callee = image::global_int(statement.a);
+    if (callee > 0 && callee < static_cast<int32_t>(vector_results.size())) {
+      vector_results[callee] = 1;
+    }
+  }
 }
 
 void note_shared_cells(const ValueFlow& flow, std::vector<uint8_t>& shared) {

@@ -49,6 +49,9 @@ struct ValueFlow {
 struct TrackedCells {
   const ProgramFacts* facts;
   const std::vector<uint8_t>* shared;
+  // By function record: some caller reads its result as a vector, so its RETURN hands back
+  // three cells (every RETURN copies three; what they are is told by the callers).
+  const std::vector<uint8_t>* vector_results;
 };
 bool is_tracked(const TrackedCells& tracked, const image::FunctionRecord& function, int64_t cell);
 
@@ -60,5 +63,10 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
 // The tracked cells other than the reserved ones whose value may come from before the
 // function started, added to `shared`.
 void note_shared_cells(const ValueFlow& flow, std::vector<uint8_t>& shared);
+
+// Marks in `vector_results` the functions this one calls by name and reads three cells of
+// the result of.
+void note_vector_results(const image::ProgramImage& program, const FlowGraph& graph,
+                         const ValueFlow& flow, std::vector<uint8_t>& vector_results);
 
 }  // namespace compilable
