@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "compilable/expressions.h"
 #include "compilable/flow_graph.h"
+#include "compilable/layout.h"
 #include "compilable/names.h"
 #include "compilable/program_facts.h"
 #include "compilable/source_text.h"
@@ -62,33 +64,6 @@ void write_file(const OutputFile& file) {
   ::close(fd);
 }
 
-// Whether the definition is a component of a vector declared with it: "v_y" of "v", or
-// the field "origin_x" of ".vector origin".
-bool is_vector_component(const image::ProgramImage& program, const ProgramFacts& facts,
-                         const std::unordered_map<std::string, int32_t>& global_named,
-                         const image::DefRecord& def) {
-  if (facts.named_cover[def.ofs] >= 0 && &program.globaldefs[facts.named_cover[def.ofs]] != &def) {
-    return true;
-  }
-  const std::string name = def_name(def);
-  if (name.size() < 3 || name[name.size() - 2] != '_') {
-    return false;
-  }
-  const char axis = name.back();
-  if (axis != 'x' && axis != 'y' && axis != 'z') {
-    return false;
-  }
-  auto found = global_named.find(name.substr(0, name.size() - 2));
-  if (found == global_named.end()) {
-    return false;
-  }
-  const image::DefRecord& whole = program.globaldefs[found->second];
-  if (def_tag(whole) != image::ev_field || def_tag(def) != image::ev_field) {
-    return false;
-  }
-  return image::global_int(def.ofs) == image::global_int(whole.ofs) + (axis - 'x');
-}
-
 }  // namespace
 
 void decompile_program(const image::ProgramImage& program) {
@@ -118,124 +93,98 @@ void decompile_program(const image::ProgramImage& program) {
   for (const FlowGraph& graph : graphs) {
     const ValueFlow flow = find_value_flow(program, graph, tracked, dense_of);
     codes.push_back(build_function_code(program, facts, graph, flow, tracked));
-    bodies.push_back(structure_function(graph, codes.back()));
+    bodies.push_back(structure_function(program, graph, codes.back()));
     state_loops += codes.back().state_loop;
   }
   const ProgramTypes types = infer_types(program, facts, codes);
-  const Names names = choose_names(program, facts, codes, shared);
+  Names names = choose_names(program, facts, codes, shared);
   SourceContext context{program, facts, names, types, code_of, 0, 0, false};
 
-  // Files: by the program's source-file names, in the order of their first function.
+  const Layout layout = lay_out_program(program, facts, names, shared, codes, code_of);
+  name_variables(program, facts, codes, code_of, layout, names);
+
+  // Files: by the program's source-file names, in the order of their first function; what
+  // comes before a function goes into the function's file.
   std::vector<OutputFile> files;
   std::unordered_map<std::string, size_t> file_index;
-  std::vector<size_t> file_of(static_cast<size_t>(function_count), 0);
+  std::vector<size_t> item_file(layout.items.size(), 0);
   size_t current = 0;
-  for (int32_t i = 1; i < function_count; ++i) {
-    const std::string name = file_name_from(image::string_at(program.functions[i].s_file));
-    if (!name.empty()) {
+  bool any = false;
+  for (size_t k = layout.items.size(); k-- > 0;) {
+    const Item& item = layout.items[k];
+    if (item.kind == ItemKind::kDefinition) {
+      std::string name = file_name_from(image::string_at(program.functions[item.ref].s_file));
+      if (name.empty()) {
+        name = "functions.qc";
+      }
       auto found = file_index.find(name);
       if (found == file_index.end()) {
-        found = file_index.emplace(name, files.size()).first;
-        files.push_back(OutputFile{name, std::string()});
+        found = file_index.emplace(name, file_index.size()).first;
       }
       current = found->second;
-    } else if (files.empty()) {
-      file_index.emplace("functions.qc", 0);
-      files.push_back(OutputFile{"functions.qc", std::string()});
+      any = true;
     }
-    file_of[i] = current;
+    item_file[k] = any ? current : SIZE_MAX;
+  }
+  // Numbered from the end: renumber so that files come in the order of their first item.
+  std::vector<size_t> order(file_index.size() + 1, SIZE_MAX);
+  std::vector<std::string> file_names(file_index.size());
+  for (const auto& [name, index] : file_index) {
+    file_names[index] = name;
+  }
+  for (size_t k = 0; k < layout.items.size(); ++k) {
+    size_t f = item_file[k];
+    if (f == SIZE_MAX) {
+      f = files.empty() ? SIZE_MAX : item_file[k];
+    }
+    if (f != SIZE_MAX && order[f] == SIZE_MAX) {
+      order[f] = files.size();
+      files.push_back(OutputFile{file_names[f], std::string()});
+    }
   }
   if (files.empty()) {
     files.push_back(OutputFile{"functions.qc", std::string()});
   }
-
-  // Declarations, in the order of their cells, then every function's prototype.
-  std::string declarations;
-  std::unordered_map<std::string, int32_t> global_named;
-  std::vector<uint8_t> declared_function(static_cast<size_t>(function_count), 0);
-  auto declare_function = [&](int32_t f) {
-    if (declared_function[f]) {
-      return;
-    }
-    declared_function[f] = 1;
-    std::vector<std::string> parameter_names;
+  auto parameter_names = [&](int32_t f) {
+    std::vector<std::string> list;
     if (code_of[f] >= 0) {
       const FunctionCode& code = codes[code_of[f]];
       for (size_t v = 0; v < code.variables.size(); ++v) {
         if (code.variables[v].kind == VariableKind::kParameter) {
-          parameter_names.push_back(names.variables[code_of[f]][v]);
+          list.push_back(names.variables[code_of[f]][v]);
         }
       }
     }
-    declarations += function_head(context, f, parameter_names);
-    const image::FunctionRecord& function = program.functions[f];
-    declarations += has_body(function)
-                        ? ";\n"
-                        : " = #" + std::to_string(-int64_t{function.first_statement}) + ";\n";
+    return list;
   };
-  for (size_t i = 0; i < program.globaldefs.size(); ++i) {
-    const image::DefRecord& def = program.globaldefs[i];
-    if (has_real_name(def)) {
-      global_named.emplace(def_name(def), static_cast<int32_t>(i));
-    }
-  }
-  for (int64_t cell = 0; cell < facts.cell_count; ++cell) {
-    const int32_t d = facts.named_cover[cell];
-    const std::string& name = names.cells[cell];
-    if (d >= 0 && program.globaldefs[d].ofs == cell && !name.empty()) {
-      const image::DefRecord& def = program.globaldefs[d];
-      if (is_vector_component(program, facts, global_named, def)) {
-        continue;
-      }
-      Type type = def_type(program, facts, def);
-      if (facts.implied_vector[cell]) {
-        type = Type{image::ev_vector, kUnknownTag, -1};
-      }
-      const bool saved = (def.type & image::DEF_SAVEGLOBAL) != 0;
-      switch (type.tag) {
-        case image::ev_pointer:
-          break;
-        case image::ev_field:
-          declarations += type_text(context, type) + " " + name + ";\n";
-          break;
-        case image::ev_function: {
-          const int32_t function = function_constant(program, facts, def);
-          if (function > 0 && names.functions[function] == name) {
-            declare_function(function);
-          } else {
-            declarations += type_text(context, type) + " " + name + ";\n";
-          }
-          break;
+  for (size_t k = 0; k < layout.items.size(); ++k) {
+    const Item& item = layout.items[k];
+    // Items after the last function go into the last file.
+    OutputFile& file = item_file[k] == SIZE_MAX ? files.back() : files[order[item_file[k]]];
+    switch (item.kind) {
+      case ItemKind::kGlobal:
+        file.text += global_declaration(context, item.ref);
+        break;
+      case ItemKind::kField:
+        file.text += field_declaration(context, item.ref);
+        break;
+      case ItemKind::kPrototype:
+        file.text += function_declaration(context, item.ref, parameter_names(item.ref), true);
+        break;
+      case ItemKind::kDefinition:
+        if (code_of[item.ref] >= 0) {
+          file.text +=
+              "\n" + function_text(context, codes[code_of[item.ref]], bodies[code_of[item.ref]],
+                                   code_of[item.ref], layout.allocation_order);
+        } else {
+          file.text += function_declaration(context, item.ref, parameter_names(item.ref), false);
         }
-        default:
-          if (saved || facts.written[cell]) {
-            declarations += type_text(context, type) + " " + name + ";\n";
-          } else {
-            declarations += type_text(context, type) + " " + name + " = " +
-                            constant_text(context, cell, type) + ";\n";
-          }
-          break;
-      }
-    } else if (shared[cell] && !name.empty()) {
-      declarations += type_text(context, types.cells[cell]) + " " + name + ";\n";
-    }
-  }
-  for (int32_t f = 1; f < function_count; ++f) {
-    declare_function(f);
-  }
-
-  // Bodies.
-  std::vector<std::string> texts(static_cast<size_t>(function_count));
-  for (int32_t f = 1; f < function_count; ++f) {
-    if (code_of[f] >= 0) {
-      files[file_of[f]].text +=
-          "\n" + function_text(context, codes[code_of[f]], bodies[code_of[f]], code_of[f]);
+        break;
     }
   }
   if (context.needs_null_function) {
-    declarations = std::string("void() ") + kNullFunctionName + ";\n" + declarations;
+    files[0].text = std::string("void() ") + kNullFunctionName + ";\n" + files[0].text;
   }
-  files[0].text = declarations + files[0].text;
 
   std::string project = "progs.dat\n\n";
   for (const OutputFile& file : files) {

@@ -27,6 +27,7 @@ enum class WebMode : uint8_t {
   kVariable,  // kept in a variable
   kDead,      // never read
   kPointer,   // an address used more than once or later: its entity is kept in a variable
+  kTwice,     // a call's result read as both operands of one instruction
 };
 
 // A value made but not yet used, in the order the values were made.
@@ -55,6 +56,9 @@ struct Builder {
   std::vector<Pending> pending;
   int32_t block_index;
   int32_t last_call;  // position of the last call in the block
+  // An assignment whose value the next store stores again: "a.f = b.g = c".
+  int32_t chained_value;
+  int32_t chained_at;
 };
 
 int32_t add_expr(Builder& b, ExprKind kind, uint32_t op, int32_t ref, int32_t position,
@@ -254,6 +258,17 @@ void decide_web_modes(Builder& b) {
       }
     }
   }
+  // qcc keeps one result cell, so "f() + g()" reads g's result twice; the first call's
+  // result is never read.
+  for (size_t w = 0; w < count; ++w) {
+    const Web& web = b.flow.webs[w];
+    if (web.cell == image::OFS_RETURN && web.defs.size() == 1 && web.use_count == 2 &&
+        !web.crosses_blocks && !web.pieces && uses[w][0].first == uses[w][1].first &&
+        uses[w][0].first > web.defs[0] &&
+        action_of(b.program.statements[uses[w][0].first].op) == Action::kBinary) {
+      b.web_mode[w] = WebMode::kTwice;
+    }
+  }
   for (size_t w = 0; w < count; ++w) {
     const Web& web = b.flow.webs[w];
     const bool address =
@@ -280,7 +295,7 @@ void collect_reads(const Builder& b, int32_t expr, Reads& reads) {
       reads.globals = true;
       break;
     case ExprKind::kLoad:
-      reads.fields = true;
+      reads.fields = reads.fields || e.op != image::OP_ADDRESS;  // an address reads no field
       break;
     case ExprKind::kCall:
       reads.call = true;
@@ -550,7 +565,8 @@ void deliver(Builder& b, int64_t position, int32_t value, bool is_store) {
   }
   switch (b.web_mode[web]) {
     case WebMode::kInline:
-    case WebMode::kChain: {
+    case WebMode::kChain:
+    case WebMode::kTwice: {
       const Expr& e = b.code.exprs[value];
       const bool copy = is_store && (e.kind == ExprKind::kVariable || e.kind == ExprKind::kGlobal);
       push_pending(b, web, value, position, copy);
@@ -622,6 +638,50 @@ bool pass_argument(Builder& b, int64_t position) {
   return true;
 }
 
+// Whether the next instruction stores the same variable through an address taken before
+// this one: the source assigned both at once, "a.f = b = c".
+bool stored_again(const Builder& b, int64_t position) {
+  if (position + 1 > b.graph.blocks[b.block_index].last) {
+    return false;
+  }
+  const image::Statement& here = b.program.statements[position];
+  const image::Statement& next = b.program.statements[position + 1];
+  if (action_of(next.op) != Action::kStorePointer || next.a != here.a ||
+      b.flow.read_web[(position + 1 - b.graph.first) * kReadSlots + kSlotA] >= 0) {
+    return false;
+  }
+  const int32_t pointer = b.flow.read_web[(position + 1 - b.graph.first) * kReadSlots + kSlotB];
+  const int32_t at = pointer >= 0 ? find_pending(b, pointer) : -1;
+  return at >= 0 && !b.pending[at].stable;
+}
+
+// "f() + g()" as qcc compiles it: the statement that called f for nothing becomes the left
+// operand again, g's result the right one. False when the code is not of that shape.
+bool rejoin_calls(Builder& b, int64_t position, int32_t* operands) {
+  const int64_t i = position - b.graph.first;
+  const int32_t web = b.flow.read_web[i * kReadSlots + kSlotA];
+  if (web < 0 || b.web_mode[web] != WebMode::kTwice) {
+    return false;
+  }
+  BlockCode& block = b.code.blocks[b.block_index];
+  const int32_t at = find_pending(b, web);
+  if (at < 0 || at != static_cast<int32_t>(b.pending.size()) - 1 || block.statements.empty()) {
+    return false;
+  }
+  const Stmt& last = b.code.stmts[block.statements.back()];
+  if (last.kind != StmtKind::kExpr || b.code.exprs[last.expr].kind != ExprKind::kCall ||
+      last.position >= b.flow.webs[web].defs[0] ||
+      b.pending[at].insert_at != static_cast<int32_t>(block.statements.size())) {
+    return false;
+  }
+  std::fill(operands, operands + kReadSlots, -1);
+  operands[kSlotA] = last.expr;
+  operands[kSlotB] = b.pending[at].expr;
+  block.statements.pop_back();
+  b.pending.erase(b.pending.begin() + at);
+  return true;
+}
+
 void translate(Builder& b, int64_t position) {
   const image::Statement& statement = b.program.statements[position];
   const Action action = action_of(statement.op);
@@ -630,7 +690,18 @@ void translate(Builder& b, int64_t position) {
     return;
   }
   int32_t operands[kReadSlots];
-  gather_operands(b, position, operands);
+  if (!(action == Action::kBinary && rejoin_calls(b, position, operands))) {
+    const int32_t web = b.flow.read_web[(position - b.graph.first) * kReadSlots + kSlotA];
+    if (web >= 0 && b.web_mode[web] == WebMode::kTwice) {
+      b.web_mode[web] = WebMode::kVariable;
+      keep_pending_values(b);
+    }
+    gather_operands(b, position, operands);
+  }
+  if (b.chained_at == position && b.chained_value >= 0) {
+    operands[kSlotA] = b.chained_value;
+    b.chained_value = -1;
+  }
   switch (action) {
     case Action::kBinary:
       deliver(b, position,
@@ -671,12 +742,25 @@ void translate(Builder& b, int64_t position) {
         }
         break;
       }
+      if (web < 0 && b.flow.write_web[position - b.graph.first] < 0 && stored_again(b, position)) {
+        const CellRange& write = b.flow.access[position - b.graph.first].write;
+        b.chained_value = add_expr(b, ExprKind::kAssign, statement.op, -1, at,
+                                   {leaf(b, write.offset, write.size), operands[kSlotA]});
+        b.chained_at = at + 1;
+        break;
+      }
       deliver(b, position, operands[kSlotA], true);
       break;
     }
     case Action::kStorePointer: {
       const int32_t web = b.flow.read_web[(position - b.graph.first) * kReadSlots + kSlotA];
       const int32_t target = operands[kSlotB];
+      if (web < 0 && stored_again(b, position)) {
+        b.chained_value =
+            add_expr(b, ExprKind::kAssign, statement.op, -1, at, {target, operands[kSlotA]});
+        b.chained_at = at + 1;
+        break;
+      }
       if (statement.op != image::OP_STOREP_V && b.code.exprs[target].kind == ExprKind::kLoad) {
         Expr& field = b.code.exprs[operand_of(b, target, 1)];
         if (field.kind == ExprKind::kField && is_vector_field(b, field.ref)) {
@@ -768,6 +852,8 @@ FunctionCode build_function_code(const image::ProgramImage& program, const Progr
             {},
             {},
             0,
+            -1,
+            -1,
             -1};
   b.code.function = graph.function;
   b.code.frame_header = -1;

@@ -108,6 +108,20 @@ FlowGraph build_flow_graph(const image::ProgramImage& program, const ProgramFact
     }
   }
 
+  // A jump nothing reaches (after a return, before an else) still marks where the code it
+  // jumps over ends, which the structure of the source follows.
+  for (int64_t i = 0; i < size; ++i) {
+    const image::Statement& statement = program.statements[graph.first + i];
+    const Action action = action_of(statement.op);
+    if (!reached[i] &&
+        (action == Action::kGoto || action == Action::kIf || action == Action::kIfNot)) {
+      const int64_t target = jump_target(statement, graph.first + i);
+      if (target >= graph.first && target < graph.end && reached[target - graph.first]) {
+        leader[target - graph.first] = 1;
+      }
+    }
+  }
+
   // Blocks in position order.
   graph.block_at.assign(static_cast<size_t>(size), -1);
   for (int64_t i = 0; i < size; ++i) {

@@ -203,43 +203,45 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
     }
   }
 
-  // Each function's variables: unique among themselves and apart from every global name,
-  // since a local that repeats a global's name is that global to qcc.
-  names.variables.resize(functions.size());
-  for (size_t i = 0; i < functions.size(); ++i) {
-    const FunctionCode& code = functions[i];
-    std::unordered_set<std::string> taken;
-    int parameter = 0;
-    int local = 0;
-    for (const Variable& variable : code.variables) {
-      std::string wanted;
-      if (variable.def >= 0) {
-        wanted = def_name(program.globaldefs[variable.def]);
-      }
-      const bool generated = wanted.empty();
-      if (generated) {
-        wanted = variable.kind == VariableKind::kParameter ? "param" + std::to_string(parameter)
-                                                           : "local" + std::to_string(++local);
-      }
-      if (variable.kind == VariableKind::kParameter) {
-        ++parameter;
-      }
-      std::string name = identifier_from(wanted);
-      if (is_reserved_word(name)) {
-        name += "_";
-      }
-      for (int suffix = 1; taken.count(name) != 0 || claims.owner.count(name) != 0; ++suffix) {
-        name = identifier_from(wanted).substr(0, kLongestName - 6) + "_" + std::to_string(suffix);
-      }
-      if (!generated && name != wanted) {
-        ++claims.renamed;
-      }
-      taken.insert(name);
-      names.variables[i].push_back(name);
-    }
-  }
   names.renamed = claims.renamed;
   return names;
+}
+
+std::vector<std::string> choose_variable_names(const image::ProgramImage& program,
+                                               const FunctionCode& code,
+                                               const std::unordered_set<std::string>& visible,
+                                               int32_t& renamed) {
+  std::vector<std::string> chosen;
+  std::unordered_set<std::string> taken;
+  int parameter = 0;
+  int local = 0;
+  for (const Variable& variable : code.variables) {
+    std::string wanted;
+    if (variable.def >= 0) {
+      wanted = def_name(program.globaldefs[variable.def]);
+    }
+    const bool generated = wanted.empty();
+    if (generated) {
+      wanted = variable.kind == VariableKind::kParameter ? "param" + std::to_string(parameter)
+                                                         : "local" + std::to_string(++local);
+    }
+    if (variable.kind == VariableKind::kParameter) {
+      ++parameter;
+    }
+    std::string name = identifier_from(wanted);
+    if (is_reserved_word(name)) {
+      name += "_";
+    }
+    for (int suffix = 1; taken.count(name) != 0 || visible.count(name) != 0; ++suffix) {
+      name = identifier_from(wanted).substr(0, kLongestName - 6) + "_" + std::to_string(suffix);
+    }
+    if (!generated && name != wanted) {
+      ++renamed;
+    }
+    taken.insert(name);
+    chosen.push_back(name);
+  }
+  return chosen;
 }
 
 }  // namespace compilable

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "compilable/program_facts.h"
@@ -30,8 +31,17 @@ bool is_reserved_word(const std::string& word);
 // longer than the compilers accept.
 std::string identifier_from(const std::string& text);
 
+// Names of globals, fields and functions; the functions' variables are named once the order
+// of declarations is known (choose_variable_names).
 Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts,
                    const std::vector<FunctionCode>& functions,
                    const std::vector<uint8_t>& shared_cells);
+
+// Names of one function's variables: unique among themselves and apart from `visible`, the
+// global names declared before the function (to qcc a local that repeats one is that global).
+std::vector<std::string> choose_variable_names(const image::ProgramImage& program,
+                                               const FunctionCode& code,
+                                               const std::unordered_set<std::string>& visible,
+                                               int32_t& renamed);
 
 }  // namespace compilable

@@ -3,6 +3,8 @@
 #include "compilable/source_text.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
 #include "compilable/literals.h"
 #include "image/opcodes.h"
@@ -168,12 +170,26 @@ std::string constant_text(SourceContext& context, int64_t cell, const Type& type
 
 namespace {
 
+// Locals declared where qcc allocated them: before the first statement that allocates a
+// cell after theirs. The first cell each node allocates is worked out in the order of the
+// text, which is the order qcc reads and allocates in.
+struct LocalPlacement {
+  bool active;
+  std::vector<int64_t> node_first;  // by node: the first cell its code allocates
+  std::vector<int64_t> node_local;  // by node: the highest cell of a named local it uses, -1
+  std::vector<int32_t> locals;      // named locals, in the order of their cells
+  size_t next;                      // the next local to declare
+  int64_t locals_end;               // parm_start + locals: where the last local statement was
+  int32_t redeclare;                // a variable to declare again there, or -1
+};
+
 struct Printer {
   SourceContext& context;
   const FunctionCode& code;
   const StructuredBody& body;
   const std::vector<std::string>& variable_names;
   std::string out;
+  LocalPlacement placement;
 };
 
 int32_t operand(const Printer& p, int32_t expr, int k) {
@@ -475,8 +491,46 @@ void print_node(Printer& p, int32_t index, int depth, bool as_else_if) {
   }
 }
 
+void declare_local(Printer& p, int32_t variable, int depth) {
+  indent(p, depth);
+  p.out += "local " + type_text(p.context, p.code.variables[variable].type) + " " +
+           p.variable_names[variable] + ";\n";
+}
+
+// Declares the locals whose cells come before `first`, and at the cell where qcc's count of
+// locals ends, a local declared there again when no local of its own ends there.
+void declare_locals_before(Printer& p, int64_t first, int depth) {
+  LocalPlacement& placement = p.placement;
+  if (!placement.active) {
+    return;
+  }
+  while (placement.next < placement.locals.size() &&
+         p.code.variables[placement.locals[placement.next]].cell < first) {
+    const Variable& local = p.code.variables[placement.locals[placement.next]];
+    declare_local(p, placement.locals[placement.next], depth);
+    if (local.cell + local.size == placement.locals_end) {
+      placement.redeclare = -1;  // this local's statement ends the count
+    }
+    ++placement.next;
+  }
+  if (placement.redeclare >= 0 && first >= placement.locals_end &&
+      placement.next == placement.locals.size()) {
+    declare_local(p, placement.redeclare, depth);
+    placement.redeclare = -1;
+  }
+}
+
 void print_nodes(Printer& p, const std::vector<int32_t>& nodes, int depth) {
   for (int32_t node : nodes) {
+    // Code that allocates nothing may go on either side of a local, unless it uses it.
+    const int64_t used = p.placement.node_local[node];
+    int64_t first = p.placement.node_first[node];
+    if (used >= 0) {
+      first = first == INT64_MAX ? used + 1 : std::max(first, used + 1);
+    }
+    if (first != INT64_MAX) {
+      declare_locals_before(p, first, depth);
+    }
     print_node(p, node, depth, false);
   }
 }
@@ -520,10 +574,146 @@ bool frame_header(Printer& p, std::string& header) {
 
 }  // namespace
 
+std::string global_declaration(SourceContext& context, int64_t cell) {
+  const std::string& name = context.names.cells[cell];
+  const int32_t d = context.facts.named_cover[cell];
+  if (d < 0) {
+    return type_text(context, context.types.cells[cell]) + " " + name + ";\n";
+  }
+  const image::DefRecord& def = context.program.globaldefs[d];
+  Type type = def_type(context.program, context.facts, def);
+  if (context.facts.implied_vector[cell]) {
+    type = Type{image::ev_vector, kUnknownTag, -1};
+  }
+  if (type.tag == image::ev_function && type.signature < 0) {
+    type = context.types.cells[cell];
+  }
+  const bool saved = (def.type & image::DEF_SAVEGLOBAL) != 0;
+  switch (type.tag) {
+    case image::ev_pointer:
+      return std::string();
+    case image::ev_field:
+    case image::ev_function:
+      return type_text(context, type) + " " + name + ";\n";
+    default:
+      if (saved || context.facts.written[cell]) {
+        return type_text(context, type) + " " + name + ";\n";
+      }
+      return type_text(context, type) + " " + name + " = " + constant_text(context, cell, type) +
+             ";\n";
+  }
+}
+
+std::string field_declaration(SourceContext& context, int32_t offset) {
+  const int32_t field = context.facts.field_at[offset];
+  int tag = def_tag(context.program.fielddefs[field]);
+  Type type{image::ev_field, static_cast<int8_t>(tag <= image::ev_pointer ? tag : image::ev_float),
+            tag == image::ev_function ? field_signature(context.program, offset) : -1};
+  return type_text(context, type) + " " + context.names.fields[offset] + ";\n";
+}
+
+std::string function_declaration(SourceContext& context, int32_t function,
+                                 const std::vector<std::string>& parameter_names, bool prototype) {
+  const image::FunctionRecord& record = context.program.functions[function];
+  std::string text = function_head(context, function, parameter_names);
+  if (prototype || has_body(record)) {
+    return text + ";\n";
+  }
+  return text + " = #" + std::to_string(-int64_t{record.first_statement}) + ";\n";
+}
+
+namespace {
+
+// The first cell allocated by the instructions of an expression: results of operations, and
+// anonymous constants of the function's area met for the first time.
+void first_allocation(Printer& p, int32_t expr, std::vector<uint8_t>& seen, int64_t& first,
+                      int64_t& local) {
+  const Expr& e = p.code.exprs[expr];
+  if (e.kind == ExprKind::kVariable && p.code.variables[e.ref].kind == VariableKind::kNamed) {
+    local = std::max<int64_t>(local, p.code.variables[e.ref].cell);
+  }
+  const image::FunctionRecord& function = p.context.program.functions[p.code.function];
+  if (e.position >= 0 &&
+      (e.kind == ExprKind::kBinary || e.kind == ExprKind::kNot || e.kind == ExprKind::kLoad)) {
+    const int64_t cell = p.context.program.statements[e.position].c;
+    if (cell >= function.parm_start) {
+      first = std::min(first, cell);
+    }
+  }
+  if (e.kind == ExprKind::kConstant && e.ref >= function.parm_start &&
+      e.ref < p.context.facts.cell_count && !seen[e.ref - function.parm_start] &&
+      has_immediate_def(p.context.program, p.context.facts, e.ref)) {
+    seen[e.ref - function.parm_start] = 1;
+    first = std::min<int64_t>(first, e.ref);
+  }
+  for (int k = 0; k < e.operand_count; ++k) {
+    first_allocation(p, operand(p, expr, k), seen, first, local);
+  }
+}
+
+struct FirstCells {
+  int64_t allocation;  // the first cell allocated
+  int64_t local;       // the highest named local used, -1 for none
+};
+
+FirstCells first_of_nodes(Printer& p, const std::vector<int32_t>& nodes,
+                          std::vector<uint8_t>& seen);
+
+FirstCells first_of_node(Printer& p, int32_t index, std::vector<uint8_t>& seen) {
+  const Node& node = p.body.nodes[index];
+  FirstCells first{INT64_MAX, -1};
+  auto add = [&first](const FirstCells& inner) {
+    first.allocation = std::min(first.allocation, inner.allocation);
+    first.local = std::max(first.local, inner.local);
+  };
+  switch (node.kind) {
+    case NodeKind::kStatement: {
+      const Stmt& stmt = p.code.stmts[node.ref];
+      if (stmt.expr >= 0 && stmt.kind != StmtKind::kLocal) {
+        first_allocation(p, stmt.expr, seen, first.allocation, first.local);
+      }
+      if (stmt.kind == StmtKind::kState && stmt.extra >= 0) {
+        first_allocation(p, stmt.extra, seen, first.allocation, first.local);
+      }
+      break;
+    }
+    case NodeKind::kIf:
+    case NodeKind::kWhile:
+      first_allocation(p, node.ref, seen, first.allocation, first.local);
+      add(first_of_nodes(p, node.body, seen));
+      add(first_of_nodes(p, node.otherwise, seen));
+      break;
+    case NodeKind::kDoWhile:
+      add(first_of_nodes(p, node.body, seen));
+      first_allocation(p, node.ref, seen, first.allocation, first.local);
+      break;
+    default:
+      break;
+  }
+  p.placement.node_first[index] = first.allocation;
+  p.placement.node_local[index] = first.local;
+  return first;
+}
+
+FirstCells first_of_nodes(Printer& p, const std::vector<int32_t>& nodes,
+                          std::vector<uint8_t>& seen) {
+  FirstCells first{INT64_MAX, -1};
+  for (int32_t node : nodes) {
+    const FirstCells inner = first_of_node(p, node, seen);
+    first.allocation = std::min(first.allocation, inner.allocation);
+    first.local = std::max(first.local, inner.local);
+  }
+  return first;
+}
+
+}  // namespace
+
 std::string function_text(SourceContext& context, const FunctionCode& code,
-                          const StructuredBody& body, int32_t code_index) {
+                          const StructuredBody& body, int32_t code_index, bool allocation_order) {
   const std::vector<std::string>& names = context.names.variables[code_index];
-  Printer p{context, code, body, names, std::string()};
+  Printer p{context, code, body, names, std::string(), LocalPlacement{}};
+  p.placement.node_first.assign(body.nodes.size(), INT64_MAX);
+  p.placement.node_local.assign(body.nodes.size(), -1);
   std::vector<std::string> parameter_names;
   for (size_t v = 0; v < code.variables.size(); ++v) {
     if (code.variables[v].kind == VariableKind::kParameter) {
@@ -534,15 +724,45 @@ std::string function_text(SourceContext& context, const FunctionCode& code,
   std::string header;
   const bool has_header = frame_header(p, header);
   p.out += has_header ? header + "\n{\n" : " =\n{\n";
+  const image::FunctionRecord& function = context.program.functions[code.function];
+  LocalPlacement& placement = p.placement;
+  placement.active = allocation_order;
+  placement.redeclare = -1;
   for (size_t v = 0; v < code.variables.size(); ++v) {
-    if (code.variables[v].kind != VariableKind::kParameter) {
-      p.out += "\tlocal " + type_text(context, code.variables[v].type) + " " + names[v] + ";\n";
+    const Variable& variable = code.variables[v];
+    if (variable.kind == VariableKind::kParameter) {
+      continue;
+    }
+    if (allocation_order && variable.kind == VariableKind::kNamed) {
+      placement.locals.push_back(static_cast<int32_t>(v));
+    } else {
+      declare_local(p, static_cast<int32_t>(v), 1);
+    }
+  }
+  if (allocation_order) {
+    std::sort(placement.locals.begin(), placement.locals.end(), [&](int32_t x, int32_t y) {
+      return code.variables[x].cell < code.variables[y].cell;
+    });
+    std::vector<uint8_t> seen(
+        static_cast<size_t>(std::max<int64_t>(context.facts.cell_count - function.parm_start, 0)),
+        0);
+    first_of_nodes(p, body.top, seen);
+    // qcc counts as locals everything allocated up to its last local statement; where no
+    // local of the program's ends there, one is declared again at that point, which
+    // allocates nothing.
+    placement.locals_end = int64_t{function.parm_start} + function.locals;
+    if (function.locals > 0 && !code.variables.empty()) {
+      const Variable& last = code.variables[placement.locals.empty() ? 0 : placement.locals.back()];
+      if (placement.locals.empty() || last.cell + last.size != placement.locals_end) {
+        placement.redeclare = placement.locals.empty() ? 0 : placement.locals.back();
+      }
     }
   }
   if (code.frame_header >= 0 && !has_header) {
     print_statement(p, code.frame_header, 1);
   }
   print_nodes(p, body.top, 1);
+  declare_locals_before(p, INT64_MAX, 1);
   p.out += "};\n";
   return p.out;
 }

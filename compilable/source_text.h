@@ -40,8 +40,18 @@ std::string function_head(const SourceContext& context, int32_t function_index,
 // The text of a constant value read with the given type.
 std::string constant_text(SourceContext& context, int64_t cell, const Type& type);
 
+// The declaration of the global starting at the cell: "float x;", "float X = 5;", ".vector
+// origin;" ...; "" for what has no declaration of its own.
+std::string global_declaration(SourceContext& context, int64_t cell);
+// A field that no global definition declares.
+std::string field_declaration(SourceContext& context, int32_t offset);
+// "float(float a) name;" or "void(vector v) name = #1;".
+std::string function_declaration(SourceContext& context, int32_t function,
+                                 const std::vector<std::string>& parameter_names, bool prototype);
+
 // The whole definition of a function that has code, from the head to "};".
+// With `allocation_order`, each local is declared where qcc allocated it.
 std::string function_text(SourceContext& context, const FunctionCode& code,
-                          const StructuredBody& body, int32_t code_index);
+                          const StructuredBody& body, int32_t code_index, bool allocation_order);
 
 }  // namespace compilable

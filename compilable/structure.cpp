@@ -38,6 +38,7 @@ struct LoopContext {
 };
 
 struct Structurer {
+  const image::ProgramImage& program;
   const FlowGraph& graph;
   FunctionCode& code;
   StructuredBody body;
@@ -387,6 +388,26 @@ std::vector<int32_t> region_exits(Structurer& s, int32_t start, int32_t from) {
 std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
                                  const LoopContext& context, int32_t entered_loop);
 
+// Where the else-branch of an if ends, when the code placed just before it is a GOTO over it
+// that nothing reaches (the then-branch returned first): the block it jumps to, -1 when that
+// is the unreachable end, -2 when there is no such GOTO.
+int32_t explicit_else_end(const Structurer& s, int32_t then_start, int32_t else_start) {
+  const int64_t before = int64_t{s.graph.blocks[else_start].first} - 1;
+  if (before < s.graph.first || block_of(s.graph, before) >= 0 ||
+      s.graph.blocks[then_start].first > before) {
+    return -2;
+  }
+  const image::Statement& statement = s.program.statements[before];
+  if (action_of(statement.op) != Action::kGoto) {
+    return -2;
+  }
+  const int64_t target = jump_target(statement, before);
+  if (target <= before || target >= s.graph.end) {
+    return -2;
+  }
+  return block_of(s.graph, target);
+}
+
 int32_t statement_node(Structurer& s, int32_t stmt) {
   return add_node(s, NodeKind::kStatement, stmt);
 }
@@ -441,22 +462,38 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
       }
     }
   }
+  // An exit whose code only ends the function (a return inside the loop) is written inside
+  // the loop; the loop goes on to one of the others.
+  std::vector<int32_t> onward;
+  for (int32_t e : exits) {
+    const bool own = dominates(s, header, e) && s.shapes[e].predecessors.size() == 1;
+    if (!own || !region_exits(s, e, s.idom[e]).empty()) {
+      onward.push_back(e);
+    }
+  }
+  if (onward.empty()) {
+    onward = exits;
+  }
+  auto goes_on = [&](int32_t e) {
+    return std::find(onward.begin(), onward.end(), e) != onward.end();
+  };
   const Shape& head = s.shapes[header];
   int32_t follow = -1;
-  if (head.branch && in_loop(s, head.when_true, loop) != in_loop(s, head.when_false, loop)) {
+  if (head.branch && in_loop(s, head.when_true, loop) != in_loop(s, head.when_false, loop) &&
+      goes_on(in_loop(s, head.when_true, loop) ? head.when_false : head.when_true)) {
     follow = in_loop(s, head.when_true, loop) ? head.when_false : head.when_true;
   } else if (info.latches.size() == 1 && s.shapes[info.latches[0]].branch) {
     const Shape& latch = s.shapes[info.latches[0]];
     if (latch.when_true == header || latch.when_false == header) {
       const int32_t other = latch.when_true == header ? latch.when_false : latch.when_true;
-      if (!in_loop(s, other, loop)) {
+      if (!in_loop(s, other, loop) && goes_on(other)) {
         follow = other;
       }
     }
   }
-  if (follow < 0 && !exits.empty()) {
+  if (follow < 0 && !onward.empty()) {
     // The exit placed furthest on.
-    follow = *std::max_element(exits.begin(), exits.end(), [&](int32_t x, int32_t y) {
+    follow = *std::max_element(onward.begin(), onward.end(), [&](int32_t x, int32_t y) {
       return s.graph.blocks[x].first < s.graph.blocks[y].first;
     });
   }
@@ -480,15 +517,15 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
     const int32_t latch = info.latches[0];
     const Shape& tail = s.shapes[latch];
     if (tail.branch && (tail.when_true == header || tail.when_false == header) &&
-        (tail.when_true == follow || tail.when_false == follow) &&
-        (s.code.blocks[latch].statements.empty() || tail.predecessors.size() == 1 ||
-         latch == header)) {
+        (tail.when_true == follow || tail.when_false == follow)) {
       const int32_t condition =
           tail.when_true == header ? tail.condition : negate(s.code, tail.condition);
       const int32_t node = add_node(s, NodeKind::kDoWhile, condition);
       std::vector<int32_t> body;
       if (latch != header) {
-        body = emit_region(s, header, latch, LoopContext{follow, latch}, header);
+        // continue would skip statements the test block runs before its test.
+        const int32_t continue_target = s.code.blocks[latch].statements.empty() ? latch : -3;
+        body = emit_region(s, header, latch, LoopContext{follow, continue_target}, header);
       }
       for (int32_t stmt : s.code.blocks[latch].statements) {
         body.push_back(statement_node(s, stmt));
@@ -570,7 +607,12 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
       }
     }
     int32_t join = -1;
-    if (then_exits.empty() && else_start != then_start) {
+    const int32_t else_end = explicit_else_end(s, then_start, else_start);
+    if (then_exits.empty() && else_end != -2 && else_end != then_start) {
+      // The first branch never falls through, yet a jump over the second one is still
+      // there: the source had an else.
+      join = else_end;
+    } else if (then_exits.empty() && else_start != then_start) {
       // The first branch never falls through: what follows the test is simply the rest.
       join = else_start;
     } else if (all.size() == 1) {
@@ -594,10 +636,10 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
     const int32_t node = add_node(s, NodeKind::kIf, condition);
     std::vector<int32_t> then_nodes;
     std::vector<int32_t> else_nodes;
-    if (then_start != join) {
+    if (!leave_for(s, then_start, join, context, then_nodes)) {
       then_nodes = emit_region(s, then_start, join, context, -1);
     }
-    if (else_start != join) {
+    if (!leave_for(s, else_start, join, context, else_nodes)) {
       else_nodes = emit_region(s, else_start, join, context, -1);
     }
     if (then_nodes.empty()) {
@@ -696,8 +738,9 @@ void emit_state_loop(Structurer& s) {
 
 }  // namespace
 
-StructuredBody structure_function(const FlowGraph& graph, FunctionCode& code) {
-  Structurer s{graph, code, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0, false};
+StructuredBody structure_function(const image::ProgramImage& program, const FlowGraph& graph,
+                                  FunctionCode& code) {
+  Structurer s{program, graph, code, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0, false};
   build_shapes(s);
   const size_t expr_mark = code.exprs.size();
   const size_t operand_mark = code.operands.size();

@@ -8,6 +8,7 @@
 
 #include "compilable/flow_graph.h"
 #include "compilable/syntax.h"
+#include "image/program_image.h"
 
 namespace compilable {
 
@@ -34,6 +35,7 @@ struct StructuredBody {
 
 // Adds the conditions and statements it needs to `code`. A function whose flow has no
 // structured shape is written as a state loop, and `code.state_loop` is set.
-StructuredBody structure_function(const FlowGraph& graph, FunctionCode& code);
+StructuredBody structure_function(const image::ProgramImage& program, const FlowGraph& graph,
+                                  FunctionCode& code);
 
 }  // namespace compilable

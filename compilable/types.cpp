@@ -381,7 +381,9 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
         }
         if (callee >= 0) {
           const int32_t count = expr.operand_count - 1;
-          if (t.call_count[callee] >= 0 && t.call_count[callee] != count) {
+          // A call with no arguments fits any function for qcc, which counts arguments
+          // only when there are some.
+          if (count > 0 && t.call_count[callee] > 0 && t.call_count[callee] != count) {
             t.variadic[callee] = 1;
           }
           t.call_count[callee] = std::max(t.call_count[callee], count);
