@@ -6,7 +6,8 @@
 namespace driver {
 
 enum class Engine {
-  kClassic,  // the output of the specified tool, byte for byte
+  kClassic,     // the output of the specified tool, byte for byte
+  kCompilable,  // complete source that compiles back and means the same
 };
 
 enum class Action {
@@ -38,6 +39,9 @@ inline constexpr OptionRow OptionTable[] = {
      "write progs.src and the .qc files into DIR (created when missing) instead of the current "
      "directory",
      [](Options& options, const char* value) { options.output_dir = value; }},
+    {'c', "compilable", nullptr, nullptr,
+     "write complete source that compiles back with qcc and fteqcc and means the same",
+     [](Options& options, const char*) { options.engine = Engine::kCompilable; }},
     {'h', "help", nullptr, nullptr, "print this help and exit",
      [](Options& options, const char*) { options.action = Action::kShowHelp; }},
     {'V', "version", nullptr, nullptr, "print the version and exit",

@@ -11,6 +11,7 @@
 #include "classic/output_files.h"
 #include "classic/signatures.h"
 #include "classic/statement_translator.h"
+#include "compilable/engine.h"
 #include "driver/options.h"
 #include "image/program_image.h"
 #include "render/output_directory.h"
@@ -69,12 +70,15 @@ static void decompile(const Options& options) {
   const image::LoadResult loaded = image::load_program_image(path);
   render::remember_input_file(path);
   print_summary(path, loaded);
-  name_anonymous_functions();
   switch (options.engine) {
     case Engine::kClassic:
+      name_anonymous_functions();
       classic::prepare_program();
       classic::build_signatures();
       classic::decompile_all_functions();
+      break;
+    case Engine::kCompilable:
+      compilable::decompile_program(image::program, loaded.version);
       break;
   }
 }

@@ -1,0 +1,229 @@
+// The compilable engine's run: from the loaded program to source files that compile back.
+#include "compilable/engine.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "compilable/expressions.h"
+#include "compilable/flow_graph.h"
+#include "compilable/layout.h"
+#include "compilable/names.h"
+#include "compilable/program_facts.h"
+#include "compilable/source_text.h"
+#include "compilable/structure.h"
+#include "compilable/types.h"
+#include "compilable/value_flow.h"
+#include "image/opcodes.h"
+#include "render/output_directory.h"
+#include "support/console.h"
+#include "support/error.h"
+
+namespace compilable {
+
+namespace {
+
+struct OutputFile {
+  std::string name;
+  std::string text;
+};
+
+// A usable file name from a program's source-file name, or "".
+std::string file_name_from(const char* source) {
+  std::string name;
+  for (const char* p = source; *p != '\0'; ++p) {
+    const char c = *p;
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '_' || c == '-' || c == '.';
+    name += plain ? c : '_';
+  }
+  if (name.empty() || name[0] == '.' || name == "progs.src") {
+    return std::string();
+  }
+  return name;
+}
+
+// Writes the whole text into a new source file of the output directory.
+void write_file(const OutputFile& file) {
+  const int fd = render::open_source_file(file.name, render::OpenMode::kCreate);
+  if (fd < 0) {
+    support::fatal_error("Fatal Error - Could not open \"%s\" for output.\n", file.name.c_str());
+  }
+  size_t done = 0;
+  while (done < file.text.size()) {
+    const ssize_t written = ::write(fd, file.text.data() + done, file.text.size() - done);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      ::close(fd);
+      support::fatal_error("Fatal Error - Could not write \"%s\".\n", file.name.c_str());
+    }
+    done += static_cast<size_t>(written);
+  }
+  if (::close(fd) != 0) {
+    support::fatal_error("Fatal Error - Could not close \"%s\" properly.\n", file.name.c_str());
+  }
+}
+
+}  // namespace
+
+void decompile_program(const image::ProgramImage& program, int32_t version) {
+  if (version != 6) {
+    support::fatal_error(
+        "Fatal Error - version %d programs are not read by --compilable yet: only version 6.\n",
+        version);
+  }
+  const ProgramFacts facts = gather_program_facts(program);
+  const int32_t function_count = static_cast<int32_t>(program.functions.size());
+
+  // Cells read before any write hold state shared between functions: found in a first
+  // pass, then every function is analysed with them as globals.
+  std::vector<uint8_t> shared(static_cast<size_t>(facts.cell_count), 0);
+  std::vector<uint8_t> vector_results(static_cast<size_t>(function_count), 0);
+  std::vector<int32_t> dense_of;
+  const TrackedCells tracked{&facts, &shared, &vector_results};
+  std::vector<FlowGraph> graphs;
+  std::vector<int32_t> code_of(static_cast<size_t>(function_count), -1);
+  for (int32_t i = 1; i < function_count; ++i) {
+    if (has_body(program.functions[i])) {
+      code_of[i] = static_cast<int32_t>(graphs.size());
+      graphs.push_back(build_flow_graph(program, facts, i));
+      const ValueFlow flow = find_value_flow(program, graphs.back(), tracked, dense_of);
+      note_shared_cells(flow, shared);
+      note_vector_results(program, graphs.back(), flow, vector_results);
+    }
+  }
+  std::vector<FunctionCode> codes;
+  std::vector<StructuredBody> bodies;
+  int32_t state_loops = 0;
+  for (const FlowGraph& graph : graphs) {
+    const ValueFlow flow = find_value_flow(program, graph, tracked, dense_of);
+    codes.push_back(build_function_code(program, facts, graph, flow, tracked));
+    bodies.push_back(structure_function(program, graph, codes.back()));
+    state_loops += codes.back().state_loop;
+  }
+  const ProgramTypes types = infer_types(program, facts, codes);
+  Names names = choose_names(program, facts, codes, shared);
+  SourceContext context{program, facts, names, types, code_of, 0, 0, false};
+
+  const Layout layout = lay_out_program(program, facts, names, shared, codes, code_of);
+  name_variables(program, facts, codes, code_of, layout, names);
+
+  // Files: by the program's source-file names, in the order of their first function; what
+  // comes before a function goes into the function's file.
+  std::vector<OutputFile> files;
+  std::unordered_map<std::string, size_t> file_index;
+  std::vector<size_t> item_file(layout.items.size(), 0);
+  size_t current = 0;
+  bool any = false;
+  for (size_t k = layout.items.size(); k-- > 0;) {
+    const Item& item = layout.items[k];
+    if (item.kind == ItemKind::kDefinition) {
+      std::string name = file_name_from(image::string_at(program.functions[item.ref].s_file));
+      if (name.empty()) {
+        name = "functions.qc";
+      }
+      auto found = file_index.find(name);
+      if (found == file_index.end()) {
+        found = file_index.emplace(name, file_index.size()).first;
+      }
+      current = found->second;
+      any = true;
+    }
+    item_file[k] = any ? current : SIZE_MAX;
+  }
+  // Numbered from the end: renumber so that files come in the order of their first item.
+  std::vector<size_t> order(file_index.size() + 1, SIZE_MAX);
+  std::vector<std::string> file_names(file_index.size());
+  for (const auto& [name, index] : file_index) {
+    file_names[index] = name;
+  }
+  for (size_t k = 0; k < layout.items.size(); ++k) {
+    size_t f = item_file[k];
+    if (f == SIZE_MAX) {
+      f = files.empty() ? SIZE_MAX : item_file[k];
+    }
+    if (f != SIZE_MAX && order[f] == SIZE_MAX) {
+      order[f] = files.size();
+      files.push_back(OutputFile{file_names[f], std::string()});
+    }
+  }
+  if (files.empty()) {
+    files.push_back(OutputFile{"functions.qc", std::string()});
+  }
+  auto parameter_names = [&](int32_t f) {
+    std::vector<std::string> list;
+    if (code_of[f] >= 0) {
+      const FunctionCode& code = codes[code_of[f]];
+      for (size_t v = 0; v < code.variables.size(); ++v) {
+        if (code.variables[v].kind == VariableKind::kParameter) {
+          list.push_back(names.variables[code_of[f]][v]);
+        }
+      }
+    }
+    return list;
+  };
+  for (size_t k = 0; k < layout.items.size(); ++k) {
+    const Item& item = layout.items[k];
+    // Items after the last function go into the last file.
+    OutputFile& file = item_file[k] == SIZE_MAX ? files.back() : files[order[item_file[k]]];
+    switch (item.kind) {
+      case ItemKind::kGlobal:
+        file.text += global_declaration(context, item.ref);
+        break;
+      case ItemKind::kField:
+        file.text += field_declaration(context, item.ref);
+        break;
+      case ItemKind::kPrototype:
+        file.text += function_declaration(context, item.ref, parameter_names(item.ref), true);
+        break;
+      case ItemKind::kDefinition:
+        if (code_of[item.ref] >= 0) {
+          file.text +=
+              "\n" + function_text(context, codes[code_of[item.ref]], bodies[code_of[item.ref]],
+                                   code_of[item.ref], layout.allocation_order);
+        } else {
+          file.text += function_declaration(context, item.ref, parameter_names(item.ref), false);
+        }
+        break;
+    }
+  }
+  if (context.needs_null_function) {
+    files[0].text = std::string("void() ") + kNullFunctionName + ";\n" + files[0].text;
+  }
+
+  // A file of a name the run must not write (the input's, say) is written under another.
+  for (OutputFile& file : files) {
+    while (render::is_reserved_name(file.name)) {
+      file.name = "_" + file.name;
+    }
+  }
+  render::open_project_list();
+  for (const OutputFile& file : files) {
+    render::add_to_project_list(file.name);
+  }
+  render::close_project_list();
+  for (const OutputFile& file : files) {
+    support::console_printf("writing %s...\n", file.name.c_str());
+    write_file(file);
+  }
+  support::console_printf(
+      "%d functions written in %zu files, %d as state loops, %d strings only fteqcc can read\n",
+      function_count > 0 ? function_count - 1 : 0, files.size(), state_loops,
+      context.fteqcc_strings);
+  if (types.conflicts > 0) {
+    support::console_printf("Warning: %d uses disagree with the type of their value\n",
+                            types.conflicts);
+  }
+  if (context.unspellable > 0) {
+    support::console_printf("Warning: %d float values cannot be written and were written as 0\n",
+                            context.unspellable);
+  }
+}
+
+}  // namespace compilable

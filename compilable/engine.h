@@ -1,0 +1,16 @@
+// The compilable engine's run: from the loaded program to source files that compile back.
+#pragma once
+
+#include <cstdint>
+
+#include "image/program_image.h"
+
+namespace compilable {
+
+// Writes progs.src and the source files into the output directory (render's), with a line
+// per file and a closing line of counts on the console. A program this engine cannot read
+// (another version) or a malformed one ends the run with a fatal condition; files written
+// so far stay.
+void decompile_program(const image::ProgramImage& program, int32_t version);
+
+}  // namespace compilable

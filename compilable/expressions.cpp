@@ -1,0 +1,879 @@
+// Turns one function's instructions into statements and nested expressions, block by block:
+// a value used once right where it was made is written in place; any other value is kept in
+// a variable, so that everything is evaluated once and in the original order.
+#include "compilable/expressions.h"
+
+#include <algorithm>
+
+#include "compilable/instructions.h"
+
+namespace compilable {
+
+bool is_local_kind(const image::DefRecord& def) {
+  const int tag = def_tag(def);
+  return tag != image::ev_function && tag != image::ev_field;
+}
+
+bool in_local_area(const image::FunctionRecord& function, int64_t cell) {
+  const int64_t size = std::max<int64_t>(function.locals, image::parameter_cells(function));
+  return cell >= function.parm_start && cell < int64_t{function.parm_start} + size;
+}
+
+namespace {
+
+enum class WebMode : uint8_t {
+  kInline,    // used once, later in its block: written where it is used
+  kChain,     // stored into several places one after another: one chained assignment
+  kVariable,  // kept in a variable
+  kDead,      // never read
+  kPointer,   // an address used more than once or later: its entity is kept in a variable
+  kTwice,     // a call's result read as both operands of one instruction
+};
+
+// A value made but not yet used, in the order the values were made.
+struct Pending {
+  int32_t web;
+  int32_t expr;
+  int32_t insert_at;  // where in the block's statements it would be kept in a variable
+  int32_t position;   // the instruction that made it
+  bool stable;        // a variable read or an address of one: can be used in any order
+  bool copy;          // a plain copy of a variable: no instruction of its own reads it
+};
+
+struct Builder {
+  const image::ProgramImage& program;
+  const ProgramFacts& facts;
+  const FlowGraph& graph;
+  const ValueFlow& flow;
+  const TrackedCells& tracked;
+  const image::FunctionRecord& function;
+  FunctionCode code;
+  std::vector<WebMode> web_mode;
+  std::vector<int32_t> web_variable;
+  std::vector<int32_t> web_address;  // kPointer: the address expression every use reads
+  std::vector<int32_t> uses_left;
+  std::vector<std::pair<int32_t, int32_t>> named_variables;  // (def, variable), by def
+  std::vector<Pending> pending;
+  int32_t block_index;
+  int32_t last_call;  // position of the last call in the block
+  // An assignment whose value the next store stores again: "a.f = b.g = c".
+  int32_t chained_value;
+  int32_t chained_at;
+};
+
+int32_t add_expr(Builder& b, ExprKind kind, uint32_t op, int32_t ref, int32_t position,
+                 std::initializer_list<int32_t> operands, int8_t component = -1) {
+  Expr expr{kind,
+            component,
+            op,
+            ref,
+            position,
+            static_cast<int32_t>(b.code.operands.size()),
+            static_cast<int32_t>(operands.size()),
+            kUnknownType};
+  for (int32_t operand : operands) {
+    b.code.operands.push_back(operand);
+  }
+  b.code.exprs.push_back(expr);
+  return static_cast<int32_t>(b.code.exprs.size()) - 1;
+}
+
+int32_t add_call(Builder& b, uint32_t op, int32_t position, int32_t callee,
+                 const std::vector<int32_t>& arguments) {
+  Expr expr{ExprKind::kCall,
+            -1,
+            op,
+            -1,
+            position,
+            static_cast<int32_t>(b.code.operands.size()),
+            static_cast<int32_t>(arguments.size()) + 1,
+            kUnknownType};
+  b.code.operands.push_back(callee);
+  for (int32_t argument : arguments) {
+    b.code.operands.push_back(argument);
+  }
+  b.code.exprs.push_back(expr);
+  return static_cast<int32_t>(b.code.exprs.size()) - 1;
+}
+
+int32_t operand_of(const Builder& b, int32_t expr, int k) {
+  return b.code.operands[b.code.exprs[expr].first_operand + k];
+}
+
+int32_t add_variable(Builder& b, VariableKind kind, int32_t cell, int size, int32_t def) {
+  b.code.variables.push_back(Variable{kind, cell, static_cast<int8_t>(size), def, kUnknownType});
+  return static_cast<int32_t>(b.code.variables.size()) - 1;
+}
+
+int32_t add_stmt(Builder& b, StmtKind kind, int32_t expr, int32_t extra, int32_t position) {
+  b.code.stmts.push_back(Stmt{kind, expr, extra, position});
+  return static_cast<int32_t>(b.code.stmts.size()) - 1;
+}
+
+// Parameters and the locals the program names, in the order of their cells.
+void declare_function_variables(Builder& b) {
+  const image::FunctionRecord& function = b.function;
+  int64_t cell = function.parm_start;
+  for (int k = 0; k < parameter_count(function); ++k) {
+    const int size = std::max<int>(function.parm_size[k], 1);
+    const int32_t def = cell >= 0 && cell < b.facts.cell_count ? b.facts.named_cover[cell] : -1;
+    const bool own = def >= 0 && b.program.globaldefs[def].ofs == cell;
+    add_variable(b, VariableKind::kParameter, static_cast<int32_t>(cell), size, own ? def : -1);
+    cell += function.parm_size[k];
+  }
+  const int64_t end =
+      std::min<int64_t>(int64_t{function.parm_start} + function.locals, b.facts.cell_count);
+  for (int64_t c = std::max<int64_t>(cell, 0); c < end; ++c) {
+    const int32_t def = b.facts.named_cover[c];
+    if (def < 0 || b.program.globaldefs[def].ofs != c ||
+        !is_local_kind(b.program.globaldefs[def])) {
+      continue;
+    }
+    const int size = cells_of(def_tag(b.program.globaldefs[def]));
+    const int32_t variable =
+        add_variable(b, VariableKind::kNamed, static_cast<int32_t>(c), size, def);
+    b.named_variables.emplace_back(def, variable);
+  }
+}
+
+// The variable of the function's parameter or named local holding the cell, or -1.
+int32_t variable_holding(const Builder& b, int64_t cell, int8_t& component) {
+  for (size_t v = 0; v < b.code.variables.size(); ++v) {
+    const Variable& variable = b.code.variables[v];
+    if (variable.kind == VariableKind::kValue) {
+      break;  // parameters and named locals come first
+    }
+    if (cell >= variable.cell && cell < int64_t{variable.cell} + variable.size) {
+      component = static_cast<int8_t>(cell - variable.cell);
+      return static_cast<int32_t>(v);
+    }
+  }
+  return -1;
+}
+
+// The expression for an untracked cell read with the given width.
+int32_t leaf(Builder& b, int64_t cell, int size) {
+  int8_t component = -1;
+  if (in_local_area(b.function, cell)) {
+    const int32_t variable = variable_holding(b, cell, component);
+    if (variable >= 0) {
+      const Variable& held = b.code.variables[variable];
+      if (component == 0 && size == held.size) {
+        component = -1;
+      }
+      return add_expr(b, ExprKind::kVariable, 0, variable, -1, {}, component);
+    }
+  }
+  const int32_t named = cell >= 0 && cell < b.facts.cell_count ? b.facts.named_cover[cell] : -1;
+  if (named >= 0) {
+    const image::DefRecord& def = b.program.globaldefs[named];
+    const int8_t at = static_cast<int8_t>(cell - def.ofs);
+    const int covered = covered_size(b.facts, def);
+    const bool whole = at == 0 && (size == covered || covered != 3);
+    return add_expr(b, ExprKind::kGlobal, 0, static_cast<int32_t>(cell - at), -1, {},
+                    whole ? -1 : at);
+  }
+  if (cell > 0 && cell < b.facts.cell_count && (*b.tracked.shared)[cell]) {
+    return add_expr(b, ExprKind::kGlobal, 0, static_cast<int32_t>(cell), -1, {});
+  }
+  return add_expr(b, ExprKind::kConstant, 0, static_cast<int32_t>(cell), -1, {});
+}
+
+// Whether the field a global cell names (by the offset it holds) is a vector; a one-cell
+// access through it reads or writes its first component.
+bool is_vector_field(const Builder& b, int64_t cell) {
+  const int32_t def = cell >= 0 && cell < b.facts.cell_count ? b.facts.named_cover[cell] : -1;
+  if (def >= 0 && b.program.globaldefs[def].ofs == cell &&
+      def_tag(b.program.globaldefs[def]) == image::ev_field) {
+    const std::string name = def_name(b.program.globaldefs[def]);
+    const int32_t offset = image::global_int(cell);
+    if (offset < 0 || offset >= b.facts.field_limit || b.facts.field_at[offset] < 0) {
+      return false;
+    }
+    const image::DefRecord& field = b.program.fielddefs[b.facts.field_at[offset]];
+    return def_tag(field) == image::ev_vector && name == def_name(field);
+  }
+  const int32_t offset = image::global_int(cell);
+  if (offset < 0 || offset >= b.facts.field_limit || b.facts.field_at[offset] < 0) {
+    return false;
+  }
+  return def_tag(b.program.fielddefs[b.facts.field_at[offset]]) == image::ev_vector;
+}
+
+int32_t variable_of_web(Builder& b, int32_t web) {
+  if (b.web_variable[web] < 0) {
+    const Web& w = b.flow.webs[web];
+    b.web_variable[web] = add_variable(b, VariableKind::kValue, w.cell, w.size, -1);
+  }
+  return b.web_variable[web];
+}
+
+int32_t web_read(Builder& b, int32_t web, const CellRange& read) {
+  const int32_t variable = variable_of_web(b, web);
+  const Web& w = b.flow.webs[web];
+  int8_t component = static_cast<int8_t>(read.offset - w.cell);
+  if (component == 0 && (read.size == w.size || w.size == 1)) {
+    component = -1;
+  }
+  return add_expr(b, ExprKind::kVariable, 0, variable, -1, {}, component);
+}
+
+void decide_web_modes(Builder& b) {
+  const size_t count = b.flow.webs.size();
+  b.web_mode.assign(count, WebMode::kVariable);
+  b.web_variable.assign(count, -1);
+  b.web_address.assign(count, -1);
+  b.uses_left.assign(count, 0);
+  std::vector<std::vector<std::pair<int32_t, int>>> uses(count);
+  const int64_t size = int64_t{b.graph.end} - b.graph.first;
+  for (int64_t i = 0; i < size; ++i) {
+    for (int slot = 0; slot < kReadSlots; ++slot) {
+      const int32_t web = b.flow.read_web[i * kReadSlots + slot];
+      if (web >= 0) {
+        uses[web].emplace_back(static_cast<int32_t>(b.graph.first + i), slot);
+      }
+    }
+  }
+  for (size_t w = 0; w < count; ++w) {
+    const Web& web = b.flow.webs[w];
+    b.uses_left[w] = web.use_count;
+    if (web.pieces || web.crosses_blocks || web.from_entry || web.defs.size() != 1) {
+      continue;
+    }
+    if (web.use_count == 0) {
+      b.web_mode[w] = WebMode::kDead;
+    } else if (web.use_count == 1 && uses[w][0].first > web.defs[0]) {
+      b.web_mode[w] = WebMode::kInline;
+    } else if (web.use_count > 1) {
+      bool chain = uses[w][0].first > web.defs[0];
+      for (size_t u = 0; u < uses[w].size() && chain; ++u) {
+        const auto [position, slot] = uses[w][u];
+        const Action action = action_of(b.program.statements[position].op);
+        chain = slot == kSlotA && (action == Action::kStore || action == Action::kStorePointer) &&
+                b.flow.write_web[position - b.graph.first] < 0 &&
+                (u == 0 || position == uses[w][u - 1].first + 1);
+      }
+      if (chain) {
+        b.web_mode[w] = WebMode::kChain;
+      }
+    }
+  }
+  // qcc keeps one result cell, so "f() + g()" reads g's result twice; the first call's
+  // result is never read.
+  for (size_t w = 0; w < count; ++w) {
+    const Web& web = b.flow.webs[w];
+    if (web.cell == image::OFS_RETURN && web.defs.size() == 1 && web.use_count == 2 &&
+        !web.crosses_blocks && !web.pieces && uses[w][0].first == uses[w][1].first &&
+        uses[w][0].first > web.defs[0] &&
+        action_of(b.program.statements[uses[w][0].first].op) == Action::kBinary) {
+      b.web_mode[w] = WebMode::kTwice;
+    }
+  }
+  for (size_t w = 0; w < count; ++w) {
+    const Web& web = b.flow.webs[w];
+    const bool address =
+        !web.defs.empty() && std::all_of(web.defs.begin(), web.defs.end(), [&](int32_t d) {
+          return b.program.statements[d].op == image::OP_ADDRESS;
+        });
+    if (address && b.web_mode[w] != WebMode::kInline) {
+      b.web_mode[w] = WebMode::kPointer;
+    }
+  }
+}
+
+// Expressions read by a subtree, for the order checks.
+struct Reads {
+  bool globals;  // a global variable
+  bool fields;   // a field of an entity
+  bool call;
+};
+
+void collect_reads(const Builder& b, int32_t expr, Reads& reads) {
+  const Expr& e = b.code.exprs[expr];
+  switch (e.kind) {
+    case ExprKind::kGlobal:
+      reads.globals = true;
+      break;
+    case ExprKind::kLoad:
+      reads.fields = reads.fields || e.op != image::OP_ADDRESS;  // an address reads no field
+      break;
+    case ExprKind::kCall:
+      reads.call = true;
+      break;
+    default:
+      break;
+  }
+  for (int k = 0; k < e.operand_count; ++k) {
+    collect_reads(b, operand_of(b, expr, k), reads);
+  }
+}
+
+bool reads_variable(const Builder& b, int32_t expr, const Expr& target) {
+  const Expr& e = b.code.exprs[expr];
+  if (e.kind == target.kind && e.ref == target.ref &&
+      (e.kind == ExprKind::kVariable || e.kind == ExprKind::kGlobal)) {
+    return true;
+  }
+  for (int k = 0; k < e.operand_count; ++k) {
+    if (reads_variable(b, operand_of(b, expr, k), target)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// An address cannot live in a variable: its entity is kept in one instead, and `address`
+// becomes the same field of that variable. Returns the assignment that keeps the entity.
+int32_t keep_address(Builder& b, int32_t made, int32_t position, int32_t& address,
+                     int32_t variable = -1) {
+  const int32_t entity = operand_of(b, made, 0);
+  const int32_t field = operand_of(b, made, 1);
+  if (variable < 0) {
+    variable = add_variable(b, VariableKind::kValue, -1, 1, -1);
+    b.code.variables[variable].type = Type{image::ev_entity, kUnknownTag, -1};
+  }
+  const int32_t target = add_expr(b, ExprKind::kVariable, 0, variable, -1, {});
+  const int32_t assign =
+      add_expr(b, ExprKind::kAssign, image::OP_STORE_ENT, -1, position, {target, entity});
+  const int32_t entity_read = add_expr(b, ExprKind::kVariable, 0, variable, -1, {});
+  address = add_expr(b, ExprKind::kLoad, image::OP_ADDRESS, -1, position, {entity_read, field});
+  return assign;
+}
+
+// Keeps every value still waiting for its use in a variable, in the order they were made,
+// so that whatever comes next cannot overtake them.
+void keep_pending_values(Builder& b) {
+  BlockCode& block = b.code.blocks[b.block_index];
+  int32_t shift = 0;
+  for (Pending& item : b.pending) {
+    if (item.stable) {
+      continue;
+    }
+    const Expr& made = b.code.exprs[item.expr];
+    int32_t kept;
+    if (made.kind == ExprKind::kLoad && made.op == image::OP_ADDRESS) {
+      kept = add_stmt(b, StmtKind::kExpr, keep_address(b, item.expr, item.position, item.expr), -1,
+                      item.position);
+    } else {
+      const int32_t variable = variable_of_web(b, item.web);
+      const int32_t target = add_expr(b, ExprKind::kVariable, 0, variable, -1, {});
+      const int32_t assign =
+          add_expr(b, ExprKind::kAssign, image::OP_STORE_F, -1, item.position, {target, item.expr});
+      kept = add_stmt(b, StmtKind::kExpr, assign, -1, item.position);
+      item.expr = add_expr(b, ExprKind::kVariable, 0, variable, -1, {});
+      // Its remaining uses read the variable now.
+      b.web_mode[item.web] = WebMode::kVariable;
+    }
+    block.statements.insert(block.statements.begin() + item.insert_at + shift, kept);
+    ++shift;
+    item.stable = true;
+    item.copy = false;
+  }
+}
+
+// Emits a statement, first keeping in variables the waiting values it could change.
+void emit(Builder& b, StmtKind kind, int32_t expr, int32_t extra, int32_t position) {
+  Reads effects{};
+  if (expr >= 0) {
+    collect_reads(b, expr, effects);
+  }
+  const Expr* written = nullptr;
+  bool writes_field = false;
+  if (expr >= 0 && b.code.exprs[expr].kind == ExprKind::kAssign) {
+    const Expr& target = b.code.exprs[operand_of(b, expr, 0)];
+    written = &target;
+    writes_field = target.kind == ExprKind::kLoad;
+  }
+  for (const Pending& item : b.pending) {
+    if (item.stable) {
+      continue;
+    }
+    Reads reads{};
+    collect_reads(b, item.expr, reads);
+    const bool hazard = reads.call || (effects.call && (reads.globals || reads.fields)) ||
+                        (writes_field && reads.fields) ||
+                        (written != nullptr && reads_variable(b, item.expr, *written)) ||
+                        kind == StmtKind::kState;
+    if (hazard) {
+      keep_pending_values(b);
+      break;
+    }
+  }
+  b.code.blocks[b.block_index].statements.push_back(add_stmt(b, kind, expr, extra, position));
+}
+
+// Evaluation order of an instruction's read slots: the order their values were made in.
+int evaluation_order(Action action, uint32_t op, int* slots) {
+  switch (action) {
+    case Action::kBinary:
+    case Action::kLoad:
+    case Action::kAddress:
+    case Action::kState:
+      slots[0] = kSlotA;
+      slots[1] = kSlotB;
+      return 2;
+    case Action::kStorePointer:
+      slots[0] = kSlotB;  // the address is taken before the value is made
+      slots[1] = kSlotA;
+      return 2;
+    case Action::kNot:
+    case Action::kStore:
+    case Action::kReturn:
+    case Action::kIf:
+    case Action::kIfNot:
+      slots[0] = kSlotA;
+      return 1;
+    case Action::kCall: {
+      slots[0] = kSlotA;
+      const int count = call_arguments(op);
+      for (int k = 0; k < count; ++k) {
+        slots[1 + k] = argument_slot(k);
+      }
+      return 1 + count;
+    }
+    default:
+      return 0;
+  }
+}
+
+int32_t find_pending(const Builder& b, int32_t web) {
+  for (int32_t i = static_cast<int32_t>(b.pending.size()) - 1; i >= 0; --i) {
+    if (b.pending[i].web == web) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// The operand expressions of the instruction at `position`, by slot; values waiting for
+// this use are taken off the pending list.
+void gather_operands(Builder& b, int64_t position, int32_t* operands) {
+  const image::Statement& statement = b.program.statements[position];
+  const int64_t i = position - b.graph.first;
+  const Access& access = b.flow.access[i];
+  int slots[kReadSlots];
+  const int count = evaluation_order(action_of(statement.op), statement.op, slots);
+
+  // The waiting values this instruction uses must be the newest unstable ones, in order;
+  // otherwise writing them in place would change the order of evaluation.
+  std::vector<int32_t> wanted;
+  bool hazard = false;
+  for (int k = 0; k < count; ++k) {
+    const int32_t web = b.flow.read_web[i * kReadSlots + slots[k]];
+    if (web < 0 || (b.web_mode[web] != WebMode::kInline && b.web_mode[web] != WebMode::kChain)) {
+      continue;
+    }
+    const int32_t at = find_pending(b, web);
+    if (at < 0) {
+      continue;
+    }
+    const Pending& item = b.pending[at];
+    if (!item.stable) {
+      wanted.push_back(at);
+    }
+    if (item.copy) {
+      // A copy reads its variable when it is used, not when it was made.
+      const Expr& copied = b.code.exprs[item.expr];
+      hazard = hazard || (copied.kind == ExprKind::kGlobal && b.last_call > item.position);
+    }
+  }
+  std::vector<int32_t> unstable;
+  for (int32_t at = 0; at < static_cast<int32_t>(b.pending.size()); ++at) {
+    if (!b.pending[at].stable) {
+      unstable.push_back(at);
+    }
+  }
+  const bool in_order = wanted.size() <= unstable.size() &&
+                        std::equal(wanted.begin(), wanted.end(), unstable.end() - wanted.size());
+  // qcc keeps one result cell whose type the latest call sets, and stores arguments as it
+  // goes, so a call must not come between another call's result and its use, and a call
+  // with arguments must not come between an argument and its call.
+  if (action_of(statement.op) == Action::kCall) {
+    const bool takes_arguments = call_arguments(statement.op) > 0;
+    for (int32_t at : unstable) {
+      if (std::find(wanted.begin(), wanted.end(), at) != wanted.end()) {
+        continue;
+      }
+      const Pending& item = b.pending[at];
+      const int32_t cell = b.flow.webs[item.web].cell;
+      const bool result = b.code.exprs[item.expr].kind == ExprKind::kCall;
+      const bool argument = cell >= image::OFS_PARM0 && cell < image::RESERVED_OFS;
+      hazard = hazard || result || (argument && takes_arguments);
+    }
+  }
+  if (!in_order || hazard) {
+    keep_pending_values(b);
+  }
+
+  std::fill(operands, operands + kReadSlots, -1);
+  for (int k = 0; k < count; ++k) {
+    const int slot = slots[k];
+    const CellRange& read = access.reads[slot];
+    if (read.size == 0) {
+      continue;
+    }
+    const int32_t web = b.flow.read_web[i * kReadSlots + slot];
+    if (web < 0) {
+      operands[slot] = leaf(b, read.offset, read.size);
+      continue;
+    }
+    if (b.web_mode[web] == WebMode::kPointer && b.web_address[web] >= 0) {
+      operands[slot] = b.web_address[web];
+      continue;
+    }
+    const int32_t at = find_pending(b, web);
+    if (at >= 0 && (b.web_mode[web] == WebMode::kInline || b.web_mode[web] == WebMode::kChain)) {
+      operands[slot] = b.pending[at].expr;
+      --b.uses_left[web];
+      b.pending.erase(b.pending.begin() + at);
+      continue;
+    }
+    operands[slot] = web_read(b, web, read);
+  }
+}
+
+void push_pending(Builder& b, int32_t web, int32_t expr, int64_t position, bool copy) {
+  const Expr& e = b.code.exprs[expr];
+  const bool stable = e.kind == ExprKind::kVariable && !copy;
+  b.pending.push_back(Pending{web, expr,
+                              static_cast<int32_t>(b.code.blocks[b.block_index].statements.size()),
+                              static_cast<int32_t>(position), stable, copy});
+}
+
+bool may_have_effect(const Builder& b, int32_t expr) {
+  Reads reads{};
+  collect_reads(b, expr, reads);
+  return reads.call || b.code.exprs[expr].kind == ExprKind::kAssign;
+}
+
+// Hands a value to where the instruction writes it: a variable or global gets an
+// assignment, a value used later waits, a value never read is still computed.
+void deliver(Builder& b, int64_t position, int32_t value, bool is_store) {
+  const int64_t i = position - b.graph.first;
+  const CellRange& write = b.flow.access[i].write;
+  const int32_t web = b.flow.write_web[i];
+  if (write.size == 0) {
+    return;
+  }
+  const uint32_t op = b.program.statements[position].op;
+  if (web < 0) {
+    const int32_t target = leaf(b, write.offset, write.size);
+    const int32_t assign =
+        add_expr(b, ExprKind::kAssign, op, -1, static_cast<int32_t>(position), {target, value});
+    emit(b, StmtKind::kExpr, assign, -1, static_cast<int32_t>(position));
+    return;
+  }
+  switch (b.web_mode[web]) {
+    case WebMode::kInline:
+    case WebMode::kChain:
+    case WebMode::kTwice: {
+      const Expr& e = b.code.exprs[value];
+      const bool copy = is_store && (e.kind == ExprKind::kVariable || e.kind == ExprKind::kGlobal);
+      push_pending(b, web, value, position, copy);
+      break;
+    }
+    case WebMode::kVariable: {
+      const int32_t target = web_read(b, web, write);
+      const int32_t assign =
+          add_expr(b, ExprKind::kAssign, op, -1, static_cast<int32_t>(position), {target, value});
+      emit(b, StmtKind::kExpr, assign, -1, static_cast<int32_t>(position));
+      break;
+    }
+    case WebMode::kDead: {
+      const Expr& made = b.code.exprs[value];
+      if (made.kind == ExprKind::kLoad && made.op != image::OP_ADDRESS) {
+        // A field read for nothing is kept in a variable: qcc turns a statement that ends
+        // in a field read into an address when an assignment follows.
+        const int32_t target = web_read(b, web, write);
+        const int32_t assign =
+            add_expr(b, ExprKind::kAssign, op, -1, static_cast<int32_t>(position), {target, value});
+        emit(b, StmtKind::kExpr, assign, -1, static_cast<int32_t>(position));
+      } else if (!is_store || may_have_effect(b, value)) {
+        emit(b, StmtKind::kExpr, value, -1, static_cast<int32_t>(position));
+      }
+      break;
+    }
+    case WebMode::kPointer: {
+      // Every address of the web is taken of the entity one variable holds.
+      if (b.web_variable[web] < 0) {
+        b.web_variable[web] = add_variable(b, VariableKind::kValue, -1, 1, -1);
+        b.code.variables[b.web_variable[web]].type = Type{image::ev_entity, kUnknownTag, -1};
+      }
+      int32_t address = -1;
+      const int32_t assign =
+          keep_address(b, value, static_cast<int32_t>(position), address, b.web_variable[web]);
+      emit(b, StmtKind::kExpr, assign, -1, static_cast<int32_t>(position));
+      b.web_address[web] = address;
+      break;
+    }
+  }
+}
+
+// An argument copied into its parameter cell is still the value it copies: the call that
+// reads the cell takes it in its place among the waiting values, which is how compilers
+// that compute all arguments before storing any lay them out. A copy of a variable waits
+// beside them; it is read when the same compiler stores it again.
+bool pass_argument(Builder& b, int64_t position) {
+  const int64_t i = position - b.graph.first;
+  const CellRange& write = b.flow.access[i].write;
+  const int32_t target = b.flow.write_web[i];
+  if (write.offset < image::OFS_PARM0 || write.offset >= image::RESERVED_OFS || target < 0 ||
+      (b.web_mode[target] != WebMode::kInline && b.web_mode[target] != WebMode::kChain)) {
+    return false;
+  }
+  const int32_t source = b.flow.read_web[i * kReadSlots + kSlotA];
+  if (source >= 0) {
+    const int32_t at = find_pending(b, source);
+    if (at < 0 || b.web_mode[source] != WebMode::kInline) {
+      return false;
+    }
+    b.pending[at].web = target;
+    b.pending[at].copy = false;
+    return true;
+  }
+  const CellRange& read = b.flow.access[i].reads[kSlotA];
+  const int32_t value = leaf(b, read.offset, read.size);
+  push_pending(b, target, value, position, false);
+  b.pending.back().stable = true;
+  return true;
+}
+
+// Whether the next instruction stores the same variable through an address taken before
+// this one: the source assigned both at once, "a.f = b = c".
+bool stored_again(const Builder& b, int64_t position) {
+  if (position + 1 > b.graph.blocks[b.block_index].last) {
+    return false;
+  }
+  const image::Statement& here = b.program.statements[position];
+  const image::Statement& next = b.program.statements[position + 1];
+  if (action_of(next.op) != Action::kStorePointer || next.a != here.a ||
+      b.flow.read_web[(position + 1 - b.graph.first) * kReadSlots + kSlotA] >= 0) {
+    return false;
+  }
+  const int32_t pointer = b.flow.read_web[(position + 1 - b.graph.first) * kReadSlots + kSlotB];
+  const int32_t at = pointer >= 0 ? find_pending(b, pointer) : -1;
+  return at >= 0 && !b.pending[at].stable;
+}
+
+// "f() + g()" as qcc compiles it: the statement that called f for nothing becomes the left
+// operand again, g's result the right one. False when the code is not of that shape.
+bool rejoin_calls(Builder& b, int64_t position, int32_t* operands) {
+  const int64_t i = position - b.graph.first;
+  const int32_t web = b.flow.read_web[i * kReadSlots + kSlotA];
+  if (web < 0 || b.web_mode[web] != WebMode::kTwice) {
+    return false;
+  }
+  BlockCode& block = b.code.blocks[b.block_index];
+  const int32_t at = find_pending(b, web);
+  if (at < 0 || at != static_cast<int32_t>(b.pending.size()) - 1 || block.statements.empty()) {
+    return false;
+  }
+  const Stmt& last = b.code.stmts[block.statements.back()];
+  if (last.kind != StmtKind::kExpr || b.code.exprs[last.expr].kind != ExprKind::kCall ||
+      last.position >= b.flow.webs[web].defs[0] ||
+      b.pending[at].insert_at != static_cast<int32_t>(block.statements.size())) {
+    return false;
+  }
+  std::fill(operands, operands + kReadSlots, -1);
+  operands[kSlotA] = last.expr;
+  operands[kSlotB] = b.pending[at].expr;
+  block.statements.pop_back();
+  b.pending.erase(b.pending.begin() + at);
+  return true;
+}
+
+void translate(Builder& b, int64_t position) {
+  const image::Statement& statement = b.program.statements[position];
+  const Action action = action_of(statement.op);
+  const int32_t at = static_cast<int32_t>(position);
+  if (action == Action::kStore && pass_argument(b, position)) {
+    return;
+  }
+  int32_t operands[kReadSlots];
+  if (!(action == Action::kBinary && rejoin_calls(b, position, operands))) {
+    const int32_t web = b.flow.read_web[(position - b.graph.first) * kReadSlots + kSlotA];
+    if (web >= 0 && b.web_mode[web] == WebMode::kTwice) {
+      b.web_mode[web] = WebMode::kVariable;
+      keep_pending_values(b);
+    }
+    gather_operands(b, position, operands);
+  }
+  if (b.chained_at == position && b.chained_value >= 0) {
+    operands[kSlotA] = b.chained_value;
+    b.chained_value = -1;
+  }
+  switch (action) {
+    case Action::kBinary:
+      deliver(b, position,
+              add_expr(b, ExprKind::kBinary, statement.op, -1, at,
+                       {operands[kSlotA], operands[kSlotB]}),
+              false);
+      break;
+    case Action::kNot:
+      deliver(b, position, add_expr(b, ExprKind::kNot, statement.op, -1, at, {operands[kSlotA]}),
+              false);
+      break;
+    case Action::kLoad:
+    case Action::kAddress: {
+      const int32_t field = b.code.exprs[operands[kSlotB]].kind == ExprKind::kGlobal ||
+                                    b.code.exprs[operands[kSlotB]].kind == ExprKind::kConstant
+                                ? add_expr(b, ExprKind::kField, 0, statement.b, -1, {})
+                                : operands[kSlotB];
+      if (action == Action::kLoad && statement.op != image::OP_LOAD_V &&
+          b.code.exprs[field].kind == ExprKind::kField && is_vector_field(b, statement.b)) {
+        b.code.exprs[field].component = 0;  // one cell of a vector field: its x
+      }
+      deliver(b, position,
+              add_expr(b, ExprKind::kLoad, statement.op, -1, at, {operands[kSlotA], field}), false);
+      break;
+    }
+    case Action::kStore: {
+      const int32_t web = b.flow.read_web[(position - b.graph.first) * kReadSlots + kSlotA];
+      const bool chained = web >= 0 && b.web_mode[web] == WebMode::kChain;
+      if (chained && b.flow.write_web[position - b.graph.first] < 0) {
+        const CellRange& write = b.flow.access[position - b.graph.first].write;
+        const int32_t target = leaf(b, write.offset, write.size);
+        const int32_t assign =
+            add_expr(b, ExprKind::kAssign, statement.op, -1, at, {target, operands[kSlotA]});
+        if (b.uses_left[web] > 0) {
+          push_pending(b, web, assign, position, false);
+        } else {
+          emit(b, StmtKind::kExpr, assign, -1, at);
+        }
+        break;
+      }
+      if (web < 0 && b.flow.write_web[position - b.graph.first] < 0 && stored_again(b, position)) {
+        const CellRange& write = b.flow.access[position - b.graph.first].write;
+        b.chained_value = add_expr(b, ExprKind::kAssign, statement.op, -1, at,
+                                   {leaf(b, write.offset, write.size), operands[kSlotA]});
+        b.chained_at = at + 1;
+        break;
+      }
+      deliver(b, position, operands[kSlotA], true);
+      break;
+    }
+    case Action::kStorePointer: {
+      const int32_t web = b.flow.read_web[(position - b.graph.first) * kReadSlots + kSlotA];
+      const int32_t target = operands[kSlotB];
+      if (web < 0 && stored_again(b, position)) {
+        b.chained_value =
+            add_expr(b, ExprKind::kAssign, statement.op, -1, at, {target, operands[kSlotA]});
+        b.chained_at = at + 1;
+        break;
+      }
+      if (statement.op != image::OP_STOREP_V && b.code.exprs[target].kind == ExprKind::kLoad) {
+        Expr& field = b.code.exprs[operand_of(b, target, 1)];
+        if (field.kind == ExprKind::kField && is_vector_field(b, field.ref)) {
+          field.component = 0;
+        }
+      }
+      const int32_t assign =
+          add_expr(b, ExprKind::kAssign, statement.op, -1, at, {target, operands[kSlotA]});
+      if (web >= 0 && b.web_mode[web] == WebMode::kChain && b.uses_left[web] > 0) {
+        push_pending(b, web, assign, position, false);
+      } else {
+        emit(b, StmtKind::kExpr, assign, -1, at);
+      }
+      break;
+    }
+    case Action::kReturn:
+      emit(b, StmtKind::kReturn, operands[kSlotA], -1, at);
+      break;
+    case Action::kIf:
+    case Action::kIfNot: {
+      BlockCode& block = b.code.blocks[b.block_index];
+      block.condition = operands[kSlotA];
+      block.jump_when_true = action == Action::kIf;
+      break;
+    }
+    case Action::kCall: {
+      // qcc copies every argument with STORE_V, so a vector's first component passed to a
+      // one-cell parameter reads like the whole vector: the callee's sizes tell.
+      const int32_t callee_record = image::global_int(statement.a);
+      const bool known = b.code.exprs[operands[kSlotA]].kind != ExprKind::kLoad &&
+                         b.code.exprs[operands[kSlotA]].kind != ExprKind::kVariable &&
+                         callee_record > 0 &&
+                         callee_record < static_cast<int32_t>(b.program.functions.size());
+      std::vector<int32_t> arguments;
+      for (int k = 0; k < call_arguments(statement.op); ++k) {
+        const int32_t argument = operands[argument_slot(k)];
+        Expr& leaf_expr = b.code.exprs[argument];
+        const bool whole_leaf =
+            (leaf_expr.kind == ExprKind::kGlobal || leaf_expr.kind == ExprKind::kVariable) &&
+            leaf_expr.component < 0;
+        if (known && whole_leaf && k < parameter_count(b.program.functions[callee_record]) &&
+            b.program.functions[callee_record].parm_size[k] == 1 &&
+            b.flow.access[position - b.graph.first].reads[argument_slot(k)].size == 3) {
+          leaf_expr.component = 0;
+        }
+        arguments.push_back(argument);
+      }
+      int32_t callee = operands[kSlotA];
+      const Expr& target = b.code.exprs[callee];
+      if (target.kind == ExprKind::kConstant || target.kind == ExprKind::kGlobal) {
+        // A call of a function constant names the function.
+        callee = target.kind == ExprKind::kConstant
+                     ? add_expr(b, ExprKind::kFunction, 0, image::global_int(statement.a), -1, {})
+                     : callee;
+      }
+      const int32_t call = add_call(b, statement.op, at, callee, arguments);
+      b.last_call = at;
+      deliver(b, position, call, false);
+      break;
+    }
+    case Action::kState:
+      if (position == b.function.first_statement && b.code.frame_header < 0) {
+        b.code.frame_header = add_stmt(b, StmtKind::kState, operands[kSlotA], operands[kSlotB], at);
+      } else {
+        emit(b, StmtKind::kState, operands[kSlotA], operands[kSlotB], at);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+FunctionCode build_function_code(const image::ProgramImage& program, const ProgramFacts& facts,
+                                 const FlowGraph& graph, const ValueFlow& flow,
+                                 const TrackedCells& tracked) {
+  Builder b{program,
+            facts,
+            graph,
+            flow,
+            tracked,
+            program.functions[graph.function],
+            FunctionCode{},
+            {},
+            {},
+            {},
+            {},
+            {},
+            {},
+            0,
+            -1,
+            -1,
+            -1};
+  b.code.function = graph.function;
+  b.code.frame_header = -1;
+  b.code.state_loop = false;
+  b.code.blocks.assign(graph.blocks.size(), BlockCode{{}, -1, false});
+  declare_function_variables(b);
+  decide_web_modes(b);
+  for (size_t k = 0; k < graph.blocks.size(); ++k) {
+    b.block_index = static_cast<int32_t>(k);
+    b.pending.clear();
+    b.last_call = -1;
+    for (int64_t p = graph.blocks[k].first; p <= graph.blocks[k].last; ++p) {
+      translate(b, p);
+    }
+    // A value still waiting has lost its use to a jump: compute it where it was made.
+    if (!b.pending.empty()) {
+      keep_pending_values(b);
+    }
+  }
+  return b.code;
+}
+
+}  // namespace compilable

@@ -1,0 +1,180 @@
+// One function's reachable instructions cut into blocks, with the jumps between them.
+#include "compilable/flow_graph.h"
+
+#include <string>
+
+#include "compilable/instructions.h"
+#include "support/error.h"
+
+namespace compilable {
+
+namespace {
+
+std::string function_label(const image::ProgramImage& program, int32_t function_index) {
+  const char* name = image::string_at(program.functions[function_index].s_name);
+  return name[0] != '\0' ? name : "function" + std::to_string(function_index);
+}
+
+bool ends_block(Action action) {
+  return action == Action::kGoto || action == Action::kIf || action == Action::kIfNot ||
+         action == Action::kReturn || action == Action::kDone;
+}
+
+void check_operands(const image::ProgramImage& program, const ProgramFacts& facts,
+                    int32_t function_index, int64_t position) {
+  const StaticAccess access = static_access(program.statements[position]);
+  auto check = [&](int32_t offset) {
+    if (offset < 0 || offset >= facts.cell_count) {
+      support::fatal_error(
+          "Fatal Error - %s: instruction %lld names cell %d, outside the %d global cells.\n",
+          function_label(program, function_index).c_str(), static_cast<long long>(position), offset,
+          facts.cell_count);
+    }
+  };
+  for (int k = 0; k < access.read_count; ++k) {
+    check(access.reads[k].offset);
+  }
+  if (access.write.size > 0) {
+    check(access.write.offset);
+  }
+}
+
+}  // namespace
+
+FlowGraph build_flow_graph(const image::ProgramImage& program, const ProgramFacts& facts,
+                           int32_t function_index) {
+  const image::FunctionRecord& function = program.functions[function_index];
+  FlowGraph graph{};
+  graph.function = function_index;
+  graph.first = function.first_statement;
+  graph.end = facts.code_end[function_index];
+  const int64_t size = int64_t{graph.end} - graph.first;
+  const std::string label = function_label(program, function_index);
+  if (size <= 0 || graph.first >= program.numstatements) {
+    support::fatal_error("Fatal Error - %s: its code starts past the last instruction.\n",
+                         label.c_str());
+  }
+
+  // Reachable instructions, and which of them start a block.
+  std::vector<uint8_t> reached(static_cast<size_t>(size), 0);
+  std::vector<uint8_t> leader(static_cast<size_t>(size), 0);
+  std::vector<int64_t> pending{graph.first};
+  leader[0] = 1;
+  auto visit = [&](int64_t from, int64_t target, bool jump) {
+    if (target < graph.first || target >= graph.end) {
+      if (jump) {
+        support::fatal_error(
+            "Fatal Error - %s: the jump at instruction %lld leaves the function.\n", label.c_str(),
+            static_cast<long long>(from));
+      }
+      support::fatal_error(
+          "Fatal Error - %s: instruction %lld runs past the end of the function.\n", label.c_str(),
+          static_cast<long long>(from));
+    }
+    if (jump) {
+      leader[target - graph.first] = 1;
+    }
+    if (!reached[target - graph.first]) {
+      reached[target - graph.first] = 1;
+      pending.push_back(target);
+    }
+  };
+  reached[0] = 1;
+  while (!pending.empty()) {
+    const int64_t position = pending.back();
+    pending.pop_back();
+    const image::Statement& statement = program.statements[position];
+    const Action action = action_of(statement.op);
+    if (action == Action::kUnknown) {
+      support::fatal_error("Fatal Error - %s: unknown opcode %u at instruction %lld.\n",
+                           label.c_str(), statement.op, static_cast<long long>(position));
+    }
+    check_operands(program, facts, function_index, position);
+    switch (action) {
+      case Action::kGoto:
+        visit(position, jump_target(statement, position), true);
+        break;
+      case Action::kIf:
+      case Action::kIfNot:
+        visit(position, jump_target(statement, position), true);
+        visit(position, position + 1, true);
+        break;
+      case Action::kReturn:
+      case Action::kDone:
+        break;
+      default:
+        visit(position, position + 1, false);
+        break;
+    }
+  }
+
+  // A jump nothing reaches (after a return, before an else) still marks where the code it
+  // jumps over ends, which the structure of the source follows.
+  for (int64_t i = 0; i < size; ++i) {
+    const image::Statement& statement = program.statements[graph.first + i];
+    const Action action = action_of(statement.op);
+    if (!reached[i] &&
+        (action == Action::kGoto || action == Action::kIf || action == Action::kIfNot)) {
+      const int64_t target = jump_target(statement, graph.first + i);
+      if (target >= graph.first && target < graph.end && reached[target - graph.first]) {
+        leader[target - graph.first] = 1;
+      }
+    }
+  }
+
+  // Blocks in position order.
+  graph.block_at.assign(static_cast<size_t>(size), -1);
+  for (int64_t i = 0; i < size; ++i) {
+    if (!reached[i]) {
+      continue;
+    }
+    const bool starts = leader[i] || i == 0 || !reached[i - 1] ||
+                        ends_block(action_of(program.statements[graph.first + i - 1].op));
+    if (starts) {
+      graph.blocks.push_back(Block{static_cast<int32_t>(graph.first + i),
+                                   static_cast<int32_t>(graph.first + i),
+                                   BlockExit::kFall,
+                                   {-1, -1},
+                                   {}});
+    }
+    graph.blocks.back().last = static_cast<int32_t>(graph.first + i);
+    graph.block_at[i] = static_cast<int32_t>(graph.blocks.size()) - 1;
+  }
+  for (size_t b = 0; b < graph.blocks.size(); ++b) {
+    Block& block = graph.blocks[b];
+    const image::Statement& last = program.statements[block.last];
+    switch (action_of(last.op)) {
+      case Action::kGoto:
+        block.exit = BlockExit::kGoto;
+        block.successors[0] = block_of(graph, jump_target(last, block.last));
+        break;
+      case Action::kIf:
+      case Action::kIfNot:
+        block.exit = BlockExit::kBranch;
+        block.successors[0] = block_of(graph, block.last + 1);
+        block.successors[1] = block_of(graph, jump_target(last, block.last));
+        break;
+      case Action::kReturn:
+      case Action::kDone:
+        block.exit = BlockExit::kReturn;
+        break;
+      default:
+        block.exit = BlockExit::kFall;
+        block.successors[0] = block_of(graph, block.last + 1);
+        break;
+    }
+  }
+  for (size_t b = 0; b < graph.blocks.size(); ++b) {
+    for (int32_t successor : graph.blocks[b].successors) {
+      if (successor >= 0) {
+        std::vector<int32_t>& predecessors = graph.blocks[successor].predecessors;
+        if (predecessors.empty() || predecessors.back() != static_cast<int32_t>(b)) {
+          predecessors.push_back(static_cast<int32_t>(b));
+        }
+      }
+    }
+  }
+  return graph;
+}
+
+}  // namespace compilable

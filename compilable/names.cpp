@@ -1,0 +1,248 @@
+// Names for everything the source declares: the program's own where they are usable, else
+// names that say what a thing is; never a keyword, and never two things with one name.
+#include "compilable/names.h"
+
+#include <unordered_map>
+#include <unordered_set>
+
+#include "compilable/builtins.h"
+#include "compilable/expressions.h"
+#include "compilable/instructions.h"
+#include "compilable/types.h"
+#include "image/opcodes.h"
+
+namespace compilable {
+
+namespace {
+
+// qcc reads names of up to 62 characters.
+constexpr size_t kLongestName = 62;
+
+// Keywords of either compiler (fteqcc refuses these as names in its default mode).
+constexpr const char* ReservedWords[] = {
+    "asm",   "break",  "case",   "class",  "const", "continue", "default", "do",
+    "else",  "entity", "float",  "for",    "goto",  "if",       "int",     "integer",
+    "local", "return", "string", "switch", "var",   "vector",   "void",    "while",
+};
+
+struct Claims {
+  std::unordered_map<std::string, uint64_t> owner;  // name -> owner key
+  int32_t renamed;
+};
+
+uint64_t owner_key(NameOwner kind, int64_t index) {
+  return static_cast<uint64_t>(kind) << 40 | static_cast<uint64_t>(index & 0xffffffffff);
+}
+
+// Claims `wanted` for the owner, or the first free variant of it.
+std::string claim(Claims& claims, const std::string& wanted, uint64_t key, bool counts,
+                  bool used = true) {
+  std::string name = identifier_from(wanted);
+  if (used && is_reserved_word(name)) {
+    name += "_";
+  }
+  for (int suffix = 1;; ++suffix) {
+    auto found = claims.owner.find(name);
+    if (found == claims.owner.end()) {
+      claims.owner.emplace(name, key);
+      break;
+    }
+    if (found->second == key) {
+      break;
+    }
+    name = identifier_from(wanted).substr(0, kLongestName - 6) + "_" + std::to_string(suffix);
+  }
+  if (counts && name != wanted) {
+    ++claims.renamed;
+  }
+  return name;
+}
+
+// What declaring the global definition creates.
+uint64_t def_owner(const image::ProgramImage& program, const ProgramFacts& facts,
+                   const image::DefRecord& def) {
+  const int tag = def_tag(def);
+  if (tag == image::ev_field) {
+    return owner_key(NameOwner::kField, image::global_int(def.ofs));
+  }
+  const int32_t function = function_constant(program, facts, def);
+  if (function > 0) {
+    return owner_key(NameOwner::kFunction, function);
+  }
+  return owner_key(NameOwner::kCell, def.ofs);
+}
+
+// The global cells, fields and functions some function's code names: keywords that are
+// only declared may keep their names, keywords that are used may not.
+struct Used {
+  std::vector<uint8_t> cells;
+  std::vector<uint8_t> functions;
+};
+
+Used find_used(const image::ProgramImage& program, const ProgramFacts& facts,
+               const std::vector<FunctionCode>& functions) {
+  Used used{std::vector<uint8_t>(static_cast<size_t>(facts.cell_count), 0),
+            std::vector<uint8_t>(program.functions.size(), 0)};
+  for (const FunctionCode& code : functions) {
+    for (const Expr& e : code.exprs) {
+      if ((e.kind == ExprKind::kGlobal || e.kind == ExprKind::kField ||
+           e.kind == ExprKind::kConstant) &&
+          e.ref >= 0 && e.ref < facts.cell_count) {
+        used.cells[e.ref] = 1;
+        const int32_t function = function_in_cell(program, e.ref);
+        if (e.kind != ExprKind::kField && function > 0) {
+          used.functions[function] = 1;
+        }
+      } else if (e.kind == ExprKind::kFunction && e.ref > 0 &&
+                 e.ref < static_cast<int32_t>(used.functions.size())) {
+        used.functions[e.ref] = 1;
+      }
+    }
+  }
+  return used;
+}
+
+}  // namespace
+
+bool is_reserved_word(const std::string& word) {
+  for (const char* reserved : ReservedWords) {
+    if (word == reserved) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string identifier_from(const std::string& text) {
+  std::string name;
+  for (char c : text) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    const bool digit = c >= '0' && c <= '9';
+    name += letter || digit ? c : '_';
+  }
+  if (name.empty() || (name[0] >= '0' && name[0] <= '9')) {
+    name = "_" + name;
+  }
+  if (name.size() > kLongestName) {
+    name.resize(kLongestName);
+  }
+  return name;
+}
+
+Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts,
+                   const std::vector<FunctionCode>& functions,
+                   const std::vector<uint8_t>& shared_cells) {
+  Names names{};
+  Claims claims{{}, 0};
+  const Used used = find_used(program, facts, functions);
+  names.cells.assign(static_cast<size_t>(facts.cell_count), std::string());
+  names.fields.assign(static_cast<size_t>(facts.field_limit), std::string());
+  names.functions.assign(program.functions.size(), std::string());
+
+  // Fields first: the engine and the compilers know the system fields by name.
+  for (size_t i = 1; i < program.fielddefs.size(); ++i) {
+    const image::DefRecord& field = program.fielddefs[i];
+    if (facts.field_at[field.ofs] != static_cast<int32_t>(i)) {
+      continue;
+    }
+    const std::string wanted = def_name(field);
+    names.fields[field.ofs] =
+        claim(claims, wanted.empty() ? "field" + std::to_string(field.ofs) : wanted,
+              owner_key(NameOwner::kField, field.ofs), !wanted.empty());
+  }
+  // Global definitions of the global scope, in table order: the declaration order.
+  for (const image::DefRecord& def : program.globaldefs) {
+    if (!has_real_name(def) || def.ofs >= facts.cell_count || facts.named_cover[def.ofs] < 0 ||
+        &program.globaldefs[facts.named_cover[def.ofs]] != &def) {
+      continue;
+    }
+    const int32_t owner = facts.area_owner[def.ofs];
+    if (owner > 0) {
+      const image::FunctionRecord& function = program.functions[owner];
+      const bool parameter =
+          def.ofs < int64_t{function.parm_start} + image::parameter_cells(function);
+      if (parameter || (is_local_kind(def) && !has_immediate_def(program, facts, def.ofs))) {
+        continue;  // a parameter or local of its function
+      }
+    }
+    std::string wanted = def_name(def);
+    if (facts.implied_vector[def.ofs]) {
+      wanted.resize(wanted.size() - 2);  // "v_x" names the vector "v"
+    }
+    const int32_t function = function_constant(program, facts, def);
+    const bool in_code = used.cells[def.ofs] || (function > 0 && used.functions[function]);
+    names.cells[def.ofs] = claim(claims, wanted, def_owner(program, facts, def), true, in_code);
+  }
+  // A function the program left unnamed takes the name of the global that holds it.
+  std::vector<std::string> held_by(program.functions.size());
+  for (const image::DefRecord& def : program.globaldefs) {
+    const int32_t function = has_real_name(def) ? function_constant(program, facts, def) : -1;
+    if (function > 0 && held_by[function].empty()) {
+      held_by[function] = def_name(def);
+    }
+  }
+  for (size_t f = 1; f < program.functions.size(); ++f) {
+    const image::FunctionRecord& function = program.functions[f];
+    std::string wanted = image::string_at(function.s_name);
+    if (wanted.empty()) {
+      wanted = held_by[f];
+    }
+    const bool unnamed = wanted.empty();
+    if (unnamed) {
+      const BuiltinRow* row =
+          has_body(function) ? nullptr : find_builtin(-int64_t{function.first_statement});
+      wanted = row != nullptr ? row->name : "func" + std::to_string(f);
+    }
+    names.functions[f] =
+        claim(claims, wanted, owner_key(NameOwner::kFunction, static_cast<int64_t>(f)), !unnamed,
+              used.functions[f] != 0);
+  }
+  for (int64_t cell = 0; cell < facts.cell_count; ++cell) {
+    if (shared_cells[cell] && names.cells[cell].empty()) {
+      names.cells[cell] =
+          claim(claims, "global" + std::to_string(cell), owner_key(NameOwner::kCell, cell), false);
+    }
+  }
+
+  names.renamed = claims.renamed;
+  return names;
+}
+
+std::vector<std::string> choose_variable_names(const image::ProgramImage& program,
+                                               const FunctionCode& code,
+                                               const std::unordered_set<std::string>& visible,
+                                               int32_t& renamed) {
+  std::vector<std::string> chosen;
+  std::unordered_set<std::string> taken;
+  int parameter = 0;
+  int local = 0;
+  for (const Variable& variable : code.variables) {
+    std::string wanted;
+    if (variable.def >= 0) {
+      wanted = def_name(program.globaldefs[variable.def]);
+    }
+    const bool generated = wanted.empty();
+    if (generated) {
+      wanted = variable.kind == VariableKind::kParameter ? "param" + std::to_string(parameter)
+                                                         : "local" + std::to_string(++local);
+    }
+    if (variable.kind == VariableKind::kParameter) {
+      ++parameter;
+    }
+    std::string name = identifier_from(wanted);
+    if (is_reserved_word(name)) {
+      name += "_";
+    }
+    for (int suffix = 1; taken.count(name) != 0 || visible.count(name) != 0; ++suffix) {
+      name = identifier_from(wanted).substr(0, kLongestName - 6) + "_" + std::to_string(suffix);
+    }
+    if (!generated && name != wanted) {
+      ++renamed;
+    }
+    taken.insert(name);
+    chosen.push_back(name);
+  }
+  return chosen;
+}
+
+}  // namespace compilable

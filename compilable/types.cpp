@@ -1,0 +1,541 @@
+// Types of everything the source declares, from the program's definitions where it has them
+// and from how values are used otherwise: parameters, returns, variables and each expression.
+#include "compilable/types.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "compilable/builtins.h"
+#include "compilable/instructions.h"
+#include "image/opcodes.h"
+
+namespace compilable {
+
+int32_t function_in_cell(const image::ProgramImage& program, int64_t cell) {
+  const int32_t index = image::global_int(cell);
+  return index > 0 && index < static_cast<int32_t>(program.functions.size()) ? index : -1;
+}
+
+int32_t function_constant(const image::ProgramImage& program, const ProgramFacts& facts,
+                          const image::DefRecord& def) {
+  if (def_tag(def) != image::ev_function || def.ofs >= facts.cell_count || facts.written[def.ofs]) {
+    return -1;
+  }
+  const int32_t function = function_in_cell(program, def.ofs);
+  if (function < 0) {
+    return -1;
+  }
+  const bool saved = (def.type & image::DEF_SAVEGLOBAL) != 0;
+  const char* own_name = image::string_at(program.functions[function].s_name);
+  if (saved && own_name[0] != '\0' && std::strcmp(def_name(def), own_name) != 0) {
+    return -1;
+  }
+  return function;
+}
+
+namespace {
+
+// The field definition a field global refers to: the one at its offset with its name, else
+// the first one there.
+int32_t field_def_of(const image::ProgramImage& program, const ProgramFacts& facts,
+                     const image::DefRecord& def) {
+  const int32_t offset = image::global_int(def.ofs);
+  if (offset < 0 || offset >= facts.field_limit) {
+    return -1;
+  }
+  const char* name = def_name(def);
+  for (int32_t k = offset; k >= 0 && k > offset - 3; --k) {
+    const int32_t first = facts.field_at[k];
+    if (first < 0) {
+      continue;
+    }
+    for (size_t i = static_cast<size_t>(first); i < program.fielddefs.size(); ++i) {
+      const image::DefRecord& field = program.fielddefs[i];
+      if (field.ofs == offset && std::strcmp(def_name(field), name) == 0) {
+        return static_cast<int32_t>(i);
+      }
+    }
+  }
+  return facts.field_at[offset];
+}
+
+}  // namespace
+
+Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
+              const image::DefRecord& def) {
+  const int tag = def_tag(def);
+  Type type{static_cast<int8_t>(tag), kUnknownTag, -1};
+  if (tag < 0 || tag > image::ev_pointer) {
+    return Type{image::ev_float, kUnknownTag, -1};
+  }
+  const bool variable =
+      def.ofs < facts.cell_count && (facts.written[def.ofs] || facts.area_owner[def.ofs] > 0);
+  if (tag == image::ev_field && variable) {
+    return type;  // a parameter or variable of field type: its uses tell which field type
+  }
+  if (tag == image::ev_field) {
+    const int32_t field = field_def_of(program, facts, def);
+    if (field >= 0) {
+      const int field_tag = def_tag(program.fielddefs[field]);
+      type.field_tag =
+          static_cast<int8_t>(field_tag <= image::ev_pointer ? field_tag : image::ev_float);
+      if (field_tag == image::ev_function) {
+        type.signature = field_signature(program, program.fielddefs[field].ofs);
+      }
+    }
+  } else if (tag == image::ev_function) {
+    const int32_t function = variable ? -1 : function_constant(program, facts, def);
+    type.signature = function >= 0 ? function : cell_signature(program, facts, def.ofs);
+  }
+  return type;
+}
+
+namespace {
+
+struct Classes {
+  std::vector<int32_t> parent;
+  std::vector<Type> type;
+  int32_t conflicts;
+
+  int32_t add(const Type& t) {
+    parent.push_back(static_cast<int32_t>(parent.size()));
+    type.push_back(t);
+    return parent.back();
+  }
+  int32_t find(int32_t x) {
+    while (parent[x] != x) {
+      parent[x] = parent[parent[x]];
+      x = parent[x];
+    }
+    return x;
+  }
+  // Merges what is known of two types; false when their tags disagree.
+  static bool meet(Type& into, const Type& from) {
+    if (from.tag == kUnknownTag) {
+      return true;
+    }
+    if (into.tag == kUnknownTag) {
+      into = from;
+      return true;
+    }
+    if (into.tag != from.tag) {
+      return false;
+    }
+    if (into.field_tag != kUnknownTag && from.field_tag != kUnknownTag &&
+        into.field_tag != from.field_tag) {
+      return false;
+    }
+    if (into.field_tag == kUnknownTag) {
+      into.field_tag = from.field_tag;
+    }
+    if (into.signature < 0) {
+      into.signature = from.signature;
+    }
+    return true;
+  }
+  void join(int32_t x, int32_t y) {
+    x = find(x);
+    y = find(y);
+    if (x == y) {
+      return;
+    }
+    Type merged = type[x];
+    if (!meet(merged, type[y])) {
+      ++conflicts;
+      return;  // kept apart: each side keeps its own type
+    }
+    parent[y] = x;
+    type[x] = merged;
+  }
+  void require(int32_t x, const Type& t) {
+    x = find(x);
+    if (!meet(type[x], t)) {
+      ++conflicts;
+    }
+  }
+};
+
+Type tag_type(int tag) { return Type{static_cast<int8_t>(tag), kUnknownTag, -1}; }
+
+struct Typer {
+  const image::ProgramImage& program;
+  const ProgramFacts& facts;
+  Classes classes;
+  std::vector<int32_t> return_class;                  // by signature
+  std::vector<std::vector<int32_t>> parameter_class;  // by signature
+  std::vector<int32_t> call_count;                    // by signature: arguments of calls, -1 none
+  std::vector<uint8_t> variadic;
+  std::vector<int32_t> cell_class;  // lazily made
+  std::vector<uint8_t> returns_value;
+};
+
+// The parameter classes of a signature, grown to `count` for the slots of fields and
+// variables, whose parameters are known only from their calls.
+std::vector<int32_t>& parameters_of(Typer& t, int32_t signature, size_t count) {
+  std::vector<int32_t>& parameters = t.parameter_class[signature];
+  const bool record = signature < static_cast<int32_t>(t.program.functions.size());
+  if (!record || !has_body(t.program.functions[signature])) {
+    while (parameters.size() < count) {
+      parameters.push_back(t.classes.add(kUnknownType));
+    }
+  }
+  return parameters;
+}
+
+// A function value of one signature is stored where another is expected: their
+// parameters and results are the same.
+void join_signatures(Typer& t, int32_t into, int32_t from) {
+  if (into < 0 || from < 0 || into == from) {
+    return;
+  }
+  const size_t count = t.parameter_class[from].size();
+  std::vector<int32_t>& target = parameters_of(t, into, count);
+  for (size_t k = 0; k < count && k < target.size(); ++k) {
+    t.classes.join(target[k], t.parameter_class[from][k]);
+  }
+  t.classes.join(t.return_class[into], t.return_class[from]);
+}
+
+int32_t cell_class(Typer& t, int64_t cell) {
+  if (cell < 0 || cell >= static_cast<int64_t>(t.cell_class.size())) {
+    return t.classes.add(kUnknownType);
+  }
+  if (t.cell_class[cell] < 0) {
+    const int32_t def = t.facts.named_cover[cell];
+    Type type = kUnknownType;
+    if (def >= 0) {
+      const image::DefRecord& record = t.program.globaldefs[def];
+      type = record.ofs == cell ? def_type(t.program, t.facts, record) : tag_type(image::ev_float);
+      if (record.ofs == cell && t.facts.implied_vector[cell]) {
+        type = tag_type(image::ev_vector);
+      }
+    }
+    t.cell_class[cell] = t.classes.add(type);
+  }
+  return t.cell_class[cell];
+}
+
+// The signature of what an expression names as a function value, or -1: a function, a
+// field of function type, or a variable of function type.
+int32_t signature_of(const Typer& t, const FunctionCode& code, int32_t expr) {
+  const Expr& e = code.exprs[expr];
+  switch (e.kind) {
+    case ExprKind::kFunction:
+      return e.ref;
+    case ExprKind::kGlobal:
+    case ExprKind::kConstant: {
+      const int32_t def =
+          e.kind == ExprKind::kGlobal ? t.facts.named_cover[e.ref] : any_def_at(t.facts, e.ref);
+      if (def >= 0 && def_tag(t.program.globaldefs[def]) != image::ev_function) {
+        return -1;
+      }
+      if (def >= 0) {
+        const int32_t function = function_constant(t.program, t.facts, t.program.globaldefs[def]);
+        return function >= 0 ? function : cell_signature(t.program, t.facts, e.ref);
+      }
+      if (e.kind == ExprKind::kGlobal) {
+        return cell_signature(t.program, t.facts, e.ref);  // a variable that holds functions
+      }
+      return t.facts.written[e.ref] ? -1 : function_in_cell(t.program, e.ref);
+    }
+    case ExprKind::kVariable: {
+      const Variable& variable = code.variables[e.ref];
+      return variable.cell >= 0 && variable.cell < t.facts.cell_count && e.component < 0
+                 ? cell_signature(t.program, t.facts, variable.cell)
+                 : -1;
+    }
+    case ExprKind::kLoad: {
+      const Expr& field = code.exprs[code.operands[e.first_operand + 1]];
+      if (field.kind != ExprKind::kField) {
+        return -1;
+      }
+      const int32_t offset = image::global_int(field.ref);
+      return offset >= 0 && offset < t.facts.field_limit ? field_signature(t.program, offset) : -1;
+    }
+    default:
+      return -1;
+  }
+}
+
+// Adds the function's constraints; returns the classes of its expressions and variables.
+void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& expr_class,
+                   std::vector<int32_t>& variable_class) {
+  Classes& c = t.classes;
+  const int32_t self = code.function;
+  variable_class.assign(code.variables.size(), -1);
+  int parameter = 0;
+  for (size_t v = 0; v < code.variables.size(); ++v) {
+    const Variable& variable = code.variables[v];
+    if (variable.kind == VariableKind::kParameter) {
+      variable_class[v] = t.parameter_class[self][parameter++];
+    } else {
+      variable_class[v] = c.add(variable.type);
+    }
+    if (variable.def >= 0) {
+      c.require(variable_class[v],
+                def_type(t.program, t.facts, t.program.globaldefs[variable.def]));
+    }
+    if (variable.cell >= 0 && variable.cell < t.facts.cell_count) {
+      // Should it hold functions, their signature is this cell's.
+      Type& known = c.type[c.find(variable_class[v])];
+      if (known.signature < 0) {
+        known.signature = cell_signature(t.program, t.facts, variable.cell);
+      }
+    }
+    if (variable.size == 3) {
+      c.require(variable_class[v], tag_type(image::ev_vector));
+    }
+  }
+  expr_class.assign(code.exprs.size(), -1);
+  auto operand = [&](size_t e, int k) { return code.operands[code.exprs[e].first_operand + k]; };
+  auto component_class = [&](int8_t component, int32_t whole) {
+    return component < 0 ? whole : c.add(tag_type(image::ev_float));
+  };
+  // Leaves and results first: children always come before their parents in the list.
+  for (size_t e = 0; e < code.exprs.size(); ++e) {
+    const Expr& expr = code.exprs[e];
+    switch (expr.kind) {
+      case ExprKind::kGlobal:
+        expr_class[e] = component_class(expr.component, cell_class(t, expr.ref));
+        break;
+      case ExprKind::kVariable:
+        expr_class[e] = component_class(expr.component, variable_class[expr.ref]);
+        break;
+      case ExprKind::kConstant: {
+        Type type = kUnknownType;
+        const int32_t def = any_def_at(t.facts, expr.ref);
+        if (def >= 0 && def_tag(t.program.globaldefs[def]) != image::ev_void) {
+          type = def_type(t.program, t.facts, t.program.globaldefs[def]);  // not the null one
+        }
+        expr_class[e] = c.add(type);
+        break;
+      }
+      case ExprKind::kField: {
+        const int32_t def = t.facts.named_cover[expr.ref];
+        Type type =
+            def >= 0 ? def_type(t.program, t.facts, t.program.globaldefs[def]) : kUnknownType;
+        if (def < 0) {
+          // No definition: the field definition at the offset the cell holds.
+          const int32_t offset = image::global_int(expr.ref);
+          if (offset >= 0 && offset < t.facts.field_limit && t.facts.field_at[offset] >= 0) {
+            const int tag = def_tag(t.program.fielddefs[t.facts.field_at[offset]]);
+            type = Type{image::ev_field,
+                        static_cast<int8_t>(tag <= image::ev_pointer ? tag : image::ev_float), -1};
+          }
+        }
+        if (expr.component >= 0) {
+          type = Type{image::ev_field, image::ev_float, -1};
+        }
+        expr_class[e] = c.add(type);
+        break;
+      }
+      case ExprKind::kFunction:
+        expr_class[e] = c.add(Type{image::ev_function, kUnknownTag, expr.ref});
+        break;
+      case ExprKind::kLiteral:
+        expr_class[e] = c.add(tag_type(image::ev_float));
+        break;
+      case ExprKind::kBinary: {
+        const image::OpcodeRow& row = image::OpcodeTable[expr.op];
+        const bool logic = expr.op == image::OP_AND || expr.op == image::OP_OR;
+        if (!logic) {
+          c.require(expr_class[operand(e, 0)], tag_type(row.type_a));
+          c.require(expr_class[operand(e, 1)], tag_type(row.type_b));
+        }
+        expr_class[e] = c.add(tag_type(row.type_c));
+        break;
+      }
+      case ExprKind::kNot: {
+        const int tag =
+            expr.op == image::OP_NOT_S ? image::ev_string : image::OpcodeTable[expr.op].type_a;
+        if (expr.position >= 0) {
+          c.require(expr_class[operand(e, 0)], tag_type(tag));
+        }
+        expr_class[e] = c.add(tag_type(image::ev_float));
+        break;
+      }
+      case ExprKind::kLoad: {
+        c.require(expr_class[operand(e, 0)], tag_type(image::ev_entity));
+        const int32_t field = expr_class[operand(e, 1)];
+        const Type field_type = c.type[c.find(field)];
+        c.require(field, tag_type(image::ev_field));
+        if (expr.op == image::OP_ADDRESS) {
+          expr_class[e] =
+              c.add(Type{image::ev_pointer, field_type.field_tag, field_type.signature});
+        } else if (field_type.field_tag != kUnknownTag && expr.op != image::OP_LOAD_V) {
+          // The field's own type: fteqcc reads every one-cell field with LOAD_F.
+          expr_class[e] = c.add(Type{field_type.field_tag, kUnknownTag, field_type.signature});
+        } else {
+          const int tag = image::OpcodeTable[expr.op].type_c;
+          expr_class[e] = c.add(tag_type(tag));
+          if (field_type.field_tag == kUnknownTag) {
+            c.type[c.find(field)].field_tag = static_cast<int8_t>(tag);
+          }
+        }
+        break;
+      }
+      case ExprKind::kCall: {
+        const int32_t callee = signature_of(t, code, operand(e, 0));
+        if (code.exprs[operand(e, 0)].kind != ExprKind::kLoad) {
+          c.require(expr_class[operand(e, 0)], tag_type(image::ev_function));
+        }
+        if (callee >= 0) {
+          const int32_t count = expr.operand_count - 1;
+          // A call with no arguments fits any function for qcc, which counts arguments
+          // only when there are some.
+          if (count > 0 && t.call_count[callee] > 0 && t.call_count[callee] != count) {
+            t.variadic[callee] = 1;
+          }
+          t.call_count[callee] = std::max(t.call_count[callee], count);
+          std::vector<int32_t>& parameters = parameters_of(t, callee, static_cast<size_t>(count));
+          const bool builtin = callee < static_cast<int32_t>(t.program.functions.size()) &&
+                               !has_body(t.program.functions[callee]);
+          for (int k = 0; k < count && k < static_cast<int>(parameters.size()); ++k) {
+            Type both = c.type[c.find(parameters[k])];
+            if (builtin && !Classes::meet(both, c.type[c.find(expr_class[operand(e, k + 1)])])) {
+              // Called with differing types: only "..." accepts them all.
+              const Type& known = c.type[c.find(parameters[k])];
+              if (known.tag != kUnknownTag) {
+                t.variadic[callee] = 1;
+              }
+            }
+            c.join(parameters[k], expr_class[operand(e, k + 1)]);
+          }
+          expr_class[e] = t.return_class[callee];
+        } else {
+          expr_class[e] = c.add(kUnknownType);
+        }
+        break;
+      }
+      case ExprKind::kAssign: {
+        const int32_t target = operand(e, 0);
+        const int32_t value = operand(e, 1);
+        const Expr& target_expr = code.exprs[target];
+        if (target_expr.kind == ExprKind::kLoad && target_expr.op == image::OP_ADDRESS) {
+          // Through an address: the field's value type.
+          const Type pointer = c.type[c.find(expr_class[target])];
+          if (pointer.field_tag != kUnknownTag) {
+            c.require(expr_class[value], tag_type(pointer.field_tag));
+          }
+        } else {
+          c.join(expr_class[target], expr_class[value]);
+        }
+        join_signatures(t, signature_of(t, code, target), signature_of(t, code, value));
+        // Only the typed stores say what they store: fteqcc copies any one-cell value with
+        // STORE_F, and an assignment made for another instruction's result says nothing.
+        if (expr.op >= image::OP_STORE_S && expr.op <= image::OP_STORE_FNC) {
+          c.require(expr_class[value], tag_type(image::OpcodeTable[expr.op].type_a));
+        }
+        expr_class[e] = expr_class[value];
+        break;
+      }
+    }
+  }
+  for (const Stmt& stmt : code.stmts) {
+    if (stmt.kind == StmtKind::kReturn && stmt.expr >= 0) {
+      c.join(t.return_class[self], expr_class[stmt.expr]);
+      t.returns_value[self] = 1;
+    } else if (stmt.kind == StmtKind::kState) {
+      c.require(expr_class[stmt.expr], tag_type(image::ev_float));
+      c.require(expr_class[stmt.extra], tag_type(image::ev_function));
+    }
+  }
+}
+
+// What is known of a class; a tag nothing decided stays unknown and is written as float.
+Type resolved(Classes& classes, int32_t x) {
+  Type type = classes.type[classes.find(x)];
+  if ((type.tag == image::ev_field || type.tag == image::ev_pointer) &&
+      type.field_tag == kUnknownTag) {
+    type.field_tag = image::ev_float;
+  }
+  return type;
+}
+
+}  // namespace
+
+ProgramTypes infer_types(const image::ProgramImage& program, const ProgramFacts& facts,
+                         std::vector<FunctionCode>& functions) {
+  Typer t{program, facts, Classes{{}, {}, 0}, {}, {}, {}, {}, {}, {}};
+  const size_t count = program.functions.size();
+  const size_t signatures = count + static_cast<size_t>(facts.field_limit + facts.cell_count);
+  t.cell_class.assign(static_cast<size_t>(facts.cell_count), -1);
+  t.return_class.resize(signatures);
+  t.returns_value.assign(signatures, 0);
+  t.parameter_class.resize(signatures);
+  t.call_count.assign(signatures, -1);
+  t.variadic.assign(signatures, 0);
+  for (size_t f = 0; f < signatures; ++f) {
+    t.return_class[f] = t.classes.add(kUnknownType);
+  }
+  for (size_t f = 0; f < count; ++f) {
+    const image::FunctionRecord& function = program.functions[f];
+    for (int k = 0; k < parameter_count(function); ++k) {
+      const int32_t parameter = t.classes.add(kUnknownType);
+      if (function.parm_size[k] == 3) {
+        t.classes.require(parameter, tag_type(image::ev_vector));
+      }
+      t.parameter_class[f].push_back(parameter);
+    }
+  }
+  // All functions are typed together: a call links the caller's values to the callee's
+  // parameters and result.
+  std::vector<std::vector<int32_t>> expr_classes(functions.size());
+  std::vector<std::vector<int32_t>> variable_classes(functions.size());
+  for (size_t i = 0; i < functions.size(); ++i) {
+    type_function(t, functions[i], expr_classes[i], variable_classes[i]);
+  }
+  // Builtins the calls leave open take the types of Quake's own declarations.
+  for (size_t f = 1; f < count; ++f) {
+    const image::FunctionRecord& function = program.functions[f];
+    const BuiltinRow* row =
+        has_body(function) ? nullptr : find_builtin(-int64_t{function.first_statement});
+    if (row == nullptr) {
+      continue;
+    }
+    std::vector<int32_t>& parameters =
+        parameters_of(t, static_cast<int32_t>(f), static_cast<size_t>(row->parameter_count));
+    for (int k = 0; k < row->parameter_count && k < static_cast<int>(parameters.size()); ++k) {
+      Type& known = t.classes.type[t.classes.find(parameters[k])];
+      if (known.tag == kUnknownTag) {
+        known = tag_type(row->parameters[k]);
+      }
+    }
+    Type& returned = t.classes.type[t.classes.find(t.return_class[f])];
+    if (returned.tag == kUnknownTag && row->returns != image::ev_void) {
+      returned = tag_type(row->returns);
+      t.returns_value[f] = 1;
+    }
+  }
+  for (size_t i = 0; i < functions.size(); ++i) {
+    FunctionCode& code = functions[i];
+    for (size_t e = 0; e < code.exprs.size(); ++e) {
+      code.exprs[e].type = resolved(t.classes, expr_classes[i][e]);
+    }
+    for (size_t v = 0; v < code.variables.size(); ++v) {
+      code.variables[v].type = resolved(t.classes, variable_classes[i][v]);
+    }
+  }
+  ProgramTypes result{};
+  result.returns.resize(signatures);
+  result.parameters.resize(signatures);
+  result.variadic = t.variadic;
+  for (size_t f = 0; f < signatures; ++f) {
+    Type returned = t.classes.type[t.classes.find(t.return_class[f])];
+    const bool unknown = returned.tag == kUnknownTag && !t.returns_value[f];
+    result.returns[f] = unknown ? tag_type(image::ev_void) : resolved(t.classes, t.return_class[f]);
+    for (int32_t parameter : t.parameter_class[f]) {
+      result.parameters[f].push_back(resolved(t.classes, parameter));
+    }
+  }
+  result.cells.assign(static_cast<size_t>(facts.cell_count), kUnknownType);
+  for (int64_t cell = 0; cell < facts.cell_count; ++cell) {
+    if (t.cell_class[cell] >= 0) {
+      result.cells[cell] = resolved(t.classes, t.cell_class[cell]);
+    }
+  }
+  result.conflicts = t.classes.conflicts;
+  return result;
+}
+
+}  // namespace compilable
