@@ -5,6 +5,7 @@
 #include "compilable/layout.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -172,6 +173,36 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
     }
   }
 
+  // A function whose definition was stripped is still named by the cell that holds it when
+  // code calls through that cell, or when the cell is one of the engine's own globals (before
+  // "end_sys_globals", whose names and order the engine checks): its prototype goes there.
+  int64_t system_end = -1;
+  for (const image::DefRecord& def : program.globaldefs) {
+    if (std::strcmp(def_name(def), "end_sys_globals") == 0) {
+      system_end = def.ofs;
+    }
+  }
+  std::vector<uint8_t> called(static_cast<size_t>(facts.cell_count), 0);
+  for (int64_t p = 0; p < program.numstatements; ++p) {
+    const image::Statement& statement = program.statements[p];
+    if (action_of(statement.op) == Action::kCall && statement.a > 0 &&
+        statement.a < facts.cell_count) {
+      called[statement.a] = 1;
+    }
+  }
+  std::vector<int32_t> held_cell(static_cast<size_t>(function_count), -1);
+  for (int64_t cell = image::RESERVED_OFS; cell < facts.cell_count; ++cell) {
+    if (declared[cell] || facts.named_cover[cell] >= 0 || facts.written[cell] ||
+        shared_cells[cell] || any_def_at(facts, cell) >= 0 ||
+        (!called[cell] && cell >= system_end)) {
+      continue;
+    }
+    const int32_t function = function_in_cell(program, cell);
+    if (function > 0 && def_cell[function] < 0 && held_cell[function] < 0) {
+      held_cell[function] = static_cast<int32_t>(cell);
+    }
+  }
+
   Layout layout{loose_fields, in_allocation_order(program)};
   if (layout.allocation_order) {
     // Everything at the cell where its allocation began; a function's code before a global
@@ -185,7 +216,11 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
     };
     std::vector<Placed> placed;
     for (int32_t f = 1; f < function_count; ++f) {
-      if (def_cell[f] < 0 && has_body(program.functions[f])) {
+      if (def_cell[f] < 0 && held_cell[f] >= 0) {
+        const ItemKind kind =
+            has_body(program.functions[f]) ? ItemKind::kPrototype : ItemKind::kDefinition;
+        placed.push_back(Placed{held_cell[f], 1, held_cell[f], Item{kind, f}});
+      } else if (def_cell[f] < 0 && has_body(program.functions[f])) {
         placed.push_back(Placed{-1, 0, f, Item{ItemKind::kPrototype, f}});
       }
     }
@@ -213,7 +248,8 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
     for (int32_t f = 1; f < function_count; ++f) {
       const image::FunctionRecord& record = program.functions[f];
       const bool at_once =
-          def_cell[f] >= 0 && (!has_body(record) || record.parm_start == def_cell[f] + 1);
+          (def_cell[f] >= 0 && (!has_body(record) || record.parm_start == def_cell[f] + 1)) ||
+          (def_cell[f] < 0 && held_cell[f] >= 0 && !has_body(record));
       if (!at_once) {
         placed.push_back(Placed{record.parm_start, 0, f, Item{ItemKind::kDefinition, f}});
       }
@@ -236,7 +272,19 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
     layout = Layout{loose_fields, false};
   }
   // Globals in the order of their cells, with prototypes for the functions, then the code.
+  std::vector<int32_t> held_at(static_cast<size_t>(facts.cell_count), -1);
+  for (int32_t f = 1; f < function_count; ++f) {
+    if (def_cell[f] < 0 && held_cell[f] >= 0) {
+      held_at[held_cell[f]] = f;
+    }
+  }
   for (int64_t cell = 0; cell < facts.cell_count; ++cell) {
+    if (held_at[cell] > 0) {
+      const int32_t f = held_at[cell];
+      layout.items.push_back(
+          Item{has_body(program.functions[f]) ? ItemKind::kPrototype : ItemKind::kDefinition, f});
+      continue;
+    }
     if (!declared[cell]) {
       continue;
     }
@@ -250,7 +298,7 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
     }
   }
   for (int32_t f = 1; f < function_count; ++f) {
-    if (def_cell[f] < 0) {
+    if (def_cell[f] < 0 && held_cell[f] < 0) {
       layout.items.push_back(
           Item{has_body(program.functions[f]) ? ItemKind::kPrototype : ItemKind::kDefinition, f});
     }
