@@ -179,6 +179,9 @@ void decompile_program(const image::ProgramImage& program, int32_t version) {
       case ItemKind::kField:
         file.text += field_declaration(context, item.ref);
         break;
+      case ItemKind::kAlias:
+        file.text += alias_declaration(context, item.ref);
+        break;
       case ItemKind::kPrototype:
         file.text += function_declaration(context, item.ref, parameter_names(item.ref), true);
         break;

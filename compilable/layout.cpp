@@ -5,6 +5,7 @@
 #include "compilable/layout.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -133,6 +134,74 @@ bool declared_before_use(const image::ProgramImage& program, const ProgramFacts&
   return true;
 }
 
+// The function each function's frame header names as its think function, or -1: the
+// header declares it, so it needs no prototype of its own.
+std::vector<int32_t> header_thinks(const image::ProgramImage& program,
+                                   const std::vector<FunctionCode>& codes) {
+  std::vector<int32_t> think(program.functions.size(), -1);
+  for (const FunctionCode& code : codes) {
+    if (code.frame_header < 0) {
+      continue;
+    }
+    const Expr& e = code.exprs[code.stmts[code.frame_header].extra];
+    if (e.kind == ExprKind::kFunction) {
+      think[code.function] = e.ref;
+    } else if (e.kind == ExprKind::kGlobal || e.kind == ExprKind::kConstant) {
+      think[code.function] = function_in_cell(program, e.ref);
+    }
+  }
+  return think;
+}
+
+// Each function's prototype is needed only when code before its definition names it other
+// than as a frame header's think function.
+void drop_unneeded_prototypes(const image::ProgramImage& program, const ProgramFacts& facts,
+                              const std::vector<FunctionCode>& codes,
+                              const std::vector<int32_t>& code_of, Layout& layout) {
+  const size_t count = program.functions.size();
+  std::vector<int64_t> defined_at(count, INT64_MAX);
+  std::vector<int64_t> first_use(count, INT64_MAX);
+  for (size_t k = 0; k < layout.items.size(); ++k) {
+    const Item& item = layout.items[k];
+    if (item.kind == ItemKind::kDefinition) {
+      defined_at[item.ref] = static_cast<int64_t>(k);
+    }
+  }
+  for (size_t k = 0; k < layout.items.size(); ++k) {
+    const Item& item = layout.items[k];
+    if (item.kind != ItemKind::kDefinition || code_of[item.ref] < 0) {
+      continue;
+    }
+    const FunctionCode& code = codes[code_of[item.ref]];
+    const int32_t think = code.frame_header >= 0 ? code.stmts[code.frame_header].extra : -1;
+    for (size_t e = 0; e < code.exprs.size(); ++e) {
+      const Expr& expr = code.exprs[e];
+      if (static_cast<int32_t>(e) == think) {
+        continue;
+      }
+      int32_t function = -1;
+      if (expr.kind == ExprKind::kFunction) {
+        function = expr.ref;
+      } else if ((expr.kind == ExprKind::kGlobal || expr.kind == ExprKind::kConstant) &&
+                 expr.ref >= 0 && expr.ref < facts.cell_count) {
+        function = function_in_cell(program, expr.ref);
+      }
+      if (function > 0 && function < static_cast<int32_t>(count)) {
+        first_use[function] = std::min<int64_t>(first_use[function], static_cast<int64_t>(k));
+      }
+    }
+  }
+  std::vector<Item> kept;
+  for (const Item& item : layout.items) {
+    if (item.kind == ItemKind::kPrototype && first_use[item.ref] > defined_at[item.ref] &&
+        defined_at[item.ref] != INT64_MAX) {
+      continue;
+    }
+    kept.push_back(item);
+  }
+  layout.items = std::move(kept);
+}
+
 }  // namespace
 
 Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& facts,
@@ -203,6 +272,55 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
     }
   }
 
+  // Constants sharing a cell come right after the global named there.
+  std::vector<std::vector<int32_t>> aliases_at(static_cast<size_t>(facts.cell_count));
+  for (size_t a = 0; a < names.aliases.size(); ++a) {
+    aliases_at[program.globaldefs[names.aliases[a].first].ofs].push_back(static_cast<int32_t>(a));
+  }
+  auto push_global = [&aliases_at](std::vector<Item>& items, int64_t cell) {
+    items.push_back(Item{ItemKind::kGlobal, static_cast<int32_t>(cell)});
+    for (int32_t a : aliases_at[cell]) {
+      items.push_back(Item{ItemKind::kAlias, a});
+    }
+  };
+  const std::vector<int32_t> think = header_thinks(program, codes);
+  // Whether a function's definition follows its own name at once: nothing is allocated in
+  // between but the think function its frame header declares (fteqcc allocates that first).
+  std::vector<int64_t> next_declared(static_cast<size_t>(facts.cell_count) + 1, facts.cell_count);
+  for (int64_t cell = facts.cell_count - 1; cell >= 0; --cell) {
+    next_declared[cell] = declared[cell] ? cell : next_declared[cell + 1];
+  }
+  // Whether the function's name was first declared by the frame header of another: inside
+  // that function's area (qcc), or just after that function's own name (fteqcc).
+  std::vector<uint8_t> header_declared(static_cast<size_t>(function_count), 0);
+  for (int32_t f = 1; f < function_count; ++f) {
+    const int32_t g = think[f];
+    if (g <= 0 || g >= function_count || def_cell[g] < 0 || g == f) {
+      continue;
+    }
+    const int32_t owner = facts.area_owner[def_cell[g]];
+    // fteqcc allocates the name while reading the header: after the function's own name,
+    // before its parameters, with nothing but the header's constants in between.
+    const int64_t parm_start = program.functions[f].parm_start;
+    const bool in_header = def_cell[g] > def_cell[f] && def_cell[g] < parm_start &&
+                           next_declared[def_cell[g] + 1] >= parm_start;
+    if ((owner > 0 && owner != g) || in_header) {
+      header_declared[g] = 1;
+    }
+  }
+  auto at_once = [&](int32_t f) {
+    const image::FunctionRecord& record = program.functions[f];
+    if (def_cell[f] < 0) {
+      return held_cell[f] >= 0 && !has_body(record);
+    }
+    if (!has_body(record) || record.parm_start == def_cell[f] + 1) {
+      return true;
+    }
+    const int32_t named = think[f];
+    return named > 0 && named < function_count && def_cell[named] == def_cell[f] + 1 &&
+           record.parm_start == def_cell[f] + 2;
+  };
+
   Layout layout{loose_fields, in_allocation_order(program)};
   if (layout.allocation_order) {
     // Everything at the cell where its allocation began; a function's code before a global
@@ -229,29 +347,25 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
         continue;
       }
       const int32_t function = defined_function(program, facts, names, cell);
-      const int32_t owner = facts.area_owner[cell];
-      if (function > 0 && owner > 0 && owner != function) {
-        continue;  // named first by a think function's frame header, inside another's code
-      }
       if (function > 0 && def_cell[function] == cell) {
-        const image::FunctionRecord& record = program.functions[function];
-        // A definition that follows its own name at once needs no prototype.
-        const bool at_once = !has_body(record) || record.parm_start == cell + 1;
-        placed.push_back(
-            Placed{cell, 1, static_cast<int32_t>(cell),
-                   Item{at_once ? ItemKind::kDefinition : ItemKind::kPrototype, function}});
+        if (header_declared[function]) {
+          continue;  // its definition comes where its code begins
+        }
+        placed.push_back(Placed{
+            cell, 1, static_cast<int32_t>(cell),
+            Item{at_once(function) ? ItemKind::kDefinition : ItemKind::kPrototype, function}});
         continue;
       }
-      placed.push_back(Placed{cell, 1, static_cast<int32_t>(cell),
-                              Item{ItemKind::kGlobal, static_cast<int32_t>(cell)}});
+      std::vector<Item> items;
+      push_global(items, cell);
+      for (const Item& item : items) {
+        placed.push_back(Placed{cell, 1, static_cast<int32_t>(cell), item});
+      }
     }
     for (int32_t f = 1; f < function_count; ++f) {
-      const image::FunctionRecord& record = program.functions[f];
-      const bool at_once =
-          (def_cell[f] >= 0 && (!has_body(record) || record.parm_start == def_cell[f] + 1)) ||
-          (def_cell[f] < 0 && held_cell[f] >= 0 && !has_body(record));
-      if (!at_once) {
-        placed.push_back(Placed{record.parm_start, 0, f, Item{ItemKind::kDefinition, f}});
+      if (!at_once(f) || header_declared[f]) {
+        placed.push_back(
+            Placed{program.functions[f].parm_start, 0, f, Item{ItemKind::kDefinition, f}});
       }
     }
     std::stable_sort(placed.begin(), placed.end(), [](const Placed& x, const Placed& y) {
@@ -294,7 +408,7 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
           Item{has_body(program.functions[function]) ? ItemKind::kPrototype : ItemKind::kDefinition,
                function});
     } else if (function < 0) {
-      layout.items.push_back(Item{ItemKind::kGlobal, static_cast<int32_t>(cell)});
+      push_global(layout.items, cell);
     }
   }
   for (int32_t f = 1; f < function_count; ++f) {
@@ -308,6 +422,7 @@ Layout lay_out_program(const image::ProgramImage& program, const ProgramFacts& f
       layout.items.push_back(Item{ItemKind::kDefinition, f});
     }
   }
+  drop_unneeded_prototypes(program, facts, codes, code_of, layout);
   return layout;
 }
 
@@ -340,6 +455,9 @@ void name_variables(const image::ProgramImage& program, const ProgramFacts& fact
       }
       case ItemKind::kPrototype:
         visible.insert(names.functions[item.ref]);
+        break;
+      case ItemKind::kAlias:
+        visible.insert(names.aliases[item.ref].second);
         break;
       case ItemKind::kDefinition:
         visible.insert(names.functions[item.ref]);

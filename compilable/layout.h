@@ -19,6 +19,7 @@ enum class ItemKind : uint8_t {
   kField,       // a field no global definition declares: ref is the field offset
   kPrototype,   // ref is the function record
   kDefinition,  // a function's code or builtin number: ref is the function record
+  kAlias,       // a constant sharing the cell of the global before it: ref indexes Names::aliases
 };
 
 struct Item {

@@ -151,9 +151,25 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
               owner_key(NameOwner::kField, field.ofs), !wanted.empty());
   }
   // Global definitions of the global scope, in table order: the declaration order.
-  for (const image::DefRecord& def : program.globaldefs) {
-    if (!has_real_name(def) || def.ofs >= facts.cell_count || facts.named_cover[def.ofs] < 0 ||
-        &program.globaldefs[facts.named_cover[def.ofs]] != &def) {
+  for (size_t d = 0; d < program.globaldefs.size(); ++d) {
+    const image::DefRecord& def = program.globaldefs[d];
+    if (!has_real_name(def) || def.ofs >= facts.cell_count || facts.named_cover[def.ofs] < 0) {
+      continue;
+    }
+    const image::DefRecord& first = program.globaldefs[facts.named_cover[def.ofs]];
+    if (&first != &def) {
+      // Another constant in the same cell is declared too, under its own name.
+      const bool component = def_tag(first) == image::ev_vector || facts.implied_vector[first.ofs];
+      const bool constant = !facts.written[def.ofs] && (def.type & image::DEF_SAVEGLOBAL) == 0 &&
+                            (first.type & image::DEF_SAVEGLOBAL) == 0;
+      const int tag = def_tag(def);
+      if (!component && constant && first.ofs == def.ofs && tag == def_tag(first) &&
+          tag != image::ev_function && tag != image::ev_field && tag != image::ev_pointer &&
+          facts.area_owner[def.ofs] <= 0) {
+        names.aliases.emplace_back(static_cast<int32_t>(d),
+                                   claim(claims, def_name(def), def_owner(program, facts, def),
+                                         true, used.cells[def.ofs] != 0));
+      }
       continue;
     }
     const int32_t owner = facts.area_owner[def.ofs];

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "compilable/program_facts.h"
@@ -18,7 +19,10 @@ struct Names {
   std::vector<std::string> functions;  // by function record
   std::vector<std::string> fields;     // by field offset that starts a field, else ""
   std::vector<std::vector<std::string>> variables;  // by function code, then variable
-  int32_t renamed;                                  // program names that had to change
+  // Constants that share a cell with the one named there (fteqcc lets equal constants
+  // share): global definition index and name, in table order.
+  std::vector<std::pair<int32_t, std::string>> aliases;
+  int32_t renamed;  // program names that had to change
 };
 
 // The owners of global names: what declaring a name creates.

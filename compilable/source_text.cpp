@@ -513,7 +513,9 @@ void declare_locals_before(Printer& p, int64_t first, int depth) {
     }
     ++placement.next;
   }
-  if (placement.redeclare >= 0 && first >= placement.locals_end &&
+  // Only between statements: a count that reaches the end of the code is fteqcc's, which
+  // counts every temporary, not a local statement's.
+  if (placement.redeclare >= 0 && first >= placement.locals_end && first != INT64_MAX &&
       placement.next == placement.locals.size()) {
     declare_local(p, placement.redeclare, depth);
     placement.redeclare = -1;
@@ -602,6 +604,14 @@ std::string global_declaration(SourceContext& context, int64_t cell) {
       return type_text(context, type) + " " + name + " = " + constant_text(context, cell, type) +
              ";\n";
   }
+}
+
+std::string alias_declaration(SourceContext& context, int32_t index) {
+  const auto& [def_index, name] = context.names.aliases[index];
+  const image::DefRecord& def = context.program.globaldefs[def_index];
+  const Type type = def_type(context.program, context.facts, def);
+  return type_text(context, type) + " " + name + " = " + constant_text(context, def.ofs, type) +
+         ";\n";
 }
 
 std::string field_declaration(SourceContext& context, int32_t offset) {

@@ -43,6 +43,8 @@ std::string constant_text(SourceContext& context, int64_t cell, const Type& type
 // The declaration of the global starting at the cell: "float x;", "float X = 5;", ".vector
 // origin;" ...; "" for what has no declaration of its own.
 std::string global_declaration(SourceContext& context, int64_t cell);
+// A constant sharing its cell with the global declared before it: Names::aliases[index].
+std::string alias_declaration(SourceContext& context, int32_t index);
 // A field that no global definition declares.
 std::string field_declaration(SourceContext& context, int32_t offset);
 // "float(float a) name;" or "void(vector v) name = #1;".

@@ -101,6 +101,8 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
 
   // Resolved accesses, block by block, with the width of the last write of each cell.
   std::vector<int8_t> current;
+  std::vector<int32_t> current_base;  // the first cell of the write covering the cell
+  std::vector<int64_t> current_at;    // the position of that write
   std::vector<int32_t> touched;
   for (const Block& block : graph.blocks) {
     for (int64_t p = block.first; p <= block.last; ++p) {
@@ -113,15 +115,23 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
           const int32_t d = dense(cell);
           widest.resize(cells.size(), 0);
           current.resize(cells.size(), 0);
+          current_base.resize(cells.size(), -1);
+          current_at.resize(cells.size(), -1);
           if (current[d] == 1 && fallback == 3) {
-            // Three cells written one by one in this block are read as one vector.
-            bool assembled = true;
-            for (int64_t k = 1; k < 3 && assembled; ++k) {
-              assembled = cell + k < facts.cell_count && tracked_cell(cell + k) &&
-                          current.size() > static_cast<size_t>(dense(cell + k)) &&
-                          current[dense(cell + k)] > 0;
+            // A vector put together in this block, then copied whole: its parts written one
+            // by one in order (x, y, z), or a vector written whole and then its x again.
+            bool in_order = true;
+            bool over_whole = true;
+            for (int64_t k = 1; k < 3; ++k) {
+              const bool written = cell + k < facts.cell_count && tracked_cell(cell + k) &&
+                                   current_base.size() > static_cast<size_t>(dense(cell + k)) &&
+                                   current[dense(cell + k)] > 0;
+              const int32_t part = written ? dense(cell + k) : -1;
+              in_order = in_order && written && current_base[part] == cell + k &&
+                         current_at[part] > current_at[k == 1 ? d : dense(cell + k - 1)];
+              over_whole = over_whole && written && current_base[part] == cell;
             }
-            if (assembled) {
+            if (in_order || over_whole) {
               return 3;
             }
           }
@@ -175,10 +185,14 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
         }
         const int32_t d = dense(cell);
         current.resize(cells.size(), 0);
+        current_base.resize(cells.size(), -1);
+        current_at.resize(cells.size(), -1);
         if (current[d] == 0) {
           touched.push_back(d);
         }
         current[d] = static_cast<int8_t>(k == 0 ? access.write.size : 1);
+        current_base[d] = access.write.offset;
+        current_at[d] = p;
       }
     }
     for (int32_t d : touched) {
