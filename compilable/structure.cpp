@@ -76,7 +76,17 @@ int32_t add_expr(FunctionCode& code, ExprKind kind, uint32_t op, int32_t ref,
   return static_cast<int32_t>(code.exprs.size()) - 1;
 }
 
+// The opposite of a condition. "x != 0" becomes "!x": fteqcc compiles "if (!x)" into a
+// test of x != 0 that jumps when it holds, and "!x" means the same for every float.
 int32_t negate(FunctionCode& code, int32_t condition) {
+  const Expr& e = code.exprs[condition];
+  if (e.kind == ExprKind::kBinary && e.op == image::OP_NE_F) {
+    const int32_t left = code.operands[e.first_operand];
+    const Expr& right = code.exprs[code.operands[e.first_operand + 1]];
+    if (right.kind == ExprKind::kConstant && image::global_cell(right.ref) == 0) {
+      return add_expr(code, ExprKind::kNot, image::OP_NOT_F, -1, {left});
+    }
+  }
   return add_expr(code, ExprKind::kNot, image::OP_NOT_F, -1, {condition});
 }
 
