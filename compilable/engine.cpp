@@ -104,7 +104,7 @@ void decompile_program(const image::ProgramImage& program, int32_t version) {
   for (const FlowGraph& graph : graphs) {
     const ValueFlow flow = find_value_flow(program, graph, tracked, dense_of);
     codes.push_back(build_function_code(program, facts, graph, flow, tracked));
-    bodies.push_back(structure_function(program, graph, codes.back()));
+    bodies.push_back(structure_function(program, facts, graph, codes.back()));
     state_loops += codes.back().state_loop;
   }
   const ProgramTypes types = infer_types(program, facts, codes);

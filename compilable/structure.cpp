@@ -39,6 +39,7 @@ struct LoopContext {
 
 struct Structurer {
   const image::ProgramImage& program;
+  const ProgramFacts& facts;
   const FlowGraph& graph;
   FunctionCode& code;
   StructuredBody body;
@@ -76,16 +77,33 @@ int32_t add_expr(FunctionCode& code, ExprKind kind, uint32_t op, int32_t ref,
   return static_cast<int32_t>(code.exprs.size()) - 1;
 }
 
+// Whether an operand is the constant 0: an anonymous one, or a named constant no
+// instruction writes.
+bool is_zero_constant(const Structurer& s, int32_t expr) {
+  const Expr& e = s.code.exprs[expr];
+  if (e.kind != ExprKind::kConstant && e.kind != ExprKind::kGlobal) {
+    return false;
+  }
+  if (e.component >= 0 || e.ref <= 0 || e.ref >= s.facts.cell_count ||
+      image::global_cell(e.ref) != 0) {
+    return false;
+  }
+  if (e.kind == ExprKind::kConstant) {
+    return true;
+  }
+  const int32_t def = s.facts.named_cover[e.ref];
+  return def >= 0 && !s.facts.written[e.ref] &&
+         (s.program.globaldefs[def].type & image::DEF_SAVEGLOBAL) == 0;
+}
+
 // The opposite of a condition. "x != 0" becomes "!x": fteqcc compiles "if (!x)" into a
 // test of x != 0 that jumps when it holds, and "!x" means the same for every float.
-int32_t negate(FunctionCode& code, int32_t condition) {
+int32_t negate(Structurer& s, int32_t condition) {
+  FunctionCode& code = s.code;
   const Expr& e = code.exprs[condition];
-  if (e.kind == ExprKind::kBinary && e.op == image::OP_NE_F) {
-    const int32_t left = code.operands[e.first_operand];
-    const Expr& right = code.exprs[code.operands[e.first_operand + 1]];
-    if (right.kind == ExprKind::kConstant && image::global_cell(right.ref) == 0) {
-      return add_expr(code, ExprKind::kNot, image::OP_NOT_F, -1, {left});
-    }
+  if (e.kind == ExprKind::kBinary && e.op == image::OP_NE_F &&
+      is_zero_constant(s, code.operands[e.first_operand + 1])) {
+    return add_expr(code, ExprKind::kNot, image::OP_NOT_F, -1, {code.operands[e.first_operand]});
   }
   return add_expr(code, ExprKind::kNot, image::OP_NOT_F, -1, {condition});
 }
@@ -178,7 +196,7 @@ void merge_conditions(Structurer& s) {
         int32_t keep_true, keep_false;
         if (second.when_false == shared || second.when_true == shared) {
           if ((side == 0) == (second.when_true == shared)) {
-            condition = negate(s.code, condition);
+            condition = negate(s, condition);
           }
           const int32_t other = second.when_true == shared ? second.when_false : second.when_true;
           const uint32_t op = side == 0 ? image::OP_AND : image::OP_OR;
@@ -514,7 +532,7 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
   if (head.branch && s.code.blocks[header].statements.empty() &&
       in_loop(s, head.when_true, loop) != in_loop(s, head.when_false, loop)) {
     const bool stays_when_true = in_loop(s, head.when_true, loop);
-    const int32_t condition = stays_when_true ? head.condition : negate(s.code, head.condition);
+    const int32_t condition = stays_when_true ? head.condition : negate(s, head.condition);
     const int32_t node = add_node(s, NodeKind::kWhile, condition);
     std::vector<int32_t> body =
         emit_region(s, stays_when_true ? head.when_true : head.when_false, header, inner, -1);
@@ -529,7 +547,7 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
     if (tail.branch && (tail.when_true == header || tail.when_false == header) &&
         (tail.when_true == follow || tail.when_false == follow)) {
       const int32_t condition =
-          tail.when_true == header ? tail.condition : negate(s.code, tail.condition);
+          tail.when_true == header ? tail.condition : negate(s, tail.condition);
       const int32_t node = add_node(s, NodeKind::kDoWhile, condition);
       std::vector<int32_t> body;
       if (latch != header) {
@@ -604,7 +622,7 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
     const bool then_is_true = shape.fall != shape.when_false;
     const int32_t then_start = then_is_true ? shape.when_true : shape.when_false;
     const int32_t else_start = then_is_true ? shape.when_false : shape.when_true;
-    const int32_t condition = then_is_true ? shape.condition : negate(s.code, shape.condition);
+    const int32_t condition = then_is_true ? shape.condition : negate(s, shape.condition);
     auto is_target = [&](int32_t t) {
       return t == context.break_target || t == context.continue_target;
     };
@@ -654,7 +672,7 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
     }
     if (then_nodes.empty()) {
       // Nothing to do when the condition holds: test its opposite instead.
-      s.body.nodes[node].ref = negate(s.code, condition);
+      s.body.nodes[node].ref = negate(s, condition);
       then_nodes.swap(else_nodes);
     }
     s.body.nodes[node].body = std::move(then_nodes);
@@ -748,9 +766,9 @@ void emit_state_loop(Structurer& s) {
 
 }  // namespace
 
-StructuredBody structure_function(const image::ProgramImage& program, const FlowGraph& graph,
-                                  FunctionCode& code) {
-  Structurer s{program, graph, code, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0, false};
+StructuredBody structure_function(const image::ProgramImage& program, const ProgramFacts& facts,
+                                  const FlowGraph& graph, FunctionCode& code) {
+  Structurer s{program, facts, graph, code, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0, false};
   build_shapes(s);
   const size_t expr_mark = code.exprs.size();
   const size_t operand_mark = code.operands.size();

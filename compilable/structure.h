@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compilable/flow_graph.h"
+#include "compilable/program_facts.h"
 #include "compilable/syntax.h"
 #include "image/program_image.h"
 
@@ -35,7 +36,7 @@ struct StructuredBody {
 
 // Adds the conditions and statements it needs to `code`. A function whose flow has no
 // structured shape is written as a state loop, and `code.state_loop` is set.
-StructuredBody structure_function(const image::ProgramImage& program, const FlowGraph& graph,
-                                  FunctionCode& code);
+StructuredBody structure_function(const image::ProgramImage& program, const ProgramFacts& facts,
+                                  const FlowGraph& graph, FunctionCode& code);
 
 }  // namespace compilable
