@@ -108,7 +108,7 @@ void decompile_program(const image::ProgramImage& program, int32_t version) {
     state_loops += codes.back().state_loop;
   }
   const ProgramTypes types = infer_types(program, facts, codes);
-  Names names = choose_names(program, facts, codes, shared);
+  Names names = choose_names(program, facts, codes, shared, types);
   SourceContext context{program, facts, names, types, code_of, 0, 0, false};
 
   const Layout layout = lay_out_program(program, facts, names, shared, codes, code_of);
@@ -168,6 +168,7 @@ void decompile_program(const image::ProgramImage& program, int32_t version) {
     }
     return list;
   };
+  std::string views;  // prototypes of the views of functions' results
   for (size_t k = 0; k < layout.items.size(); ++k) {
     const Item& item = layout.items[k];
     // Items after the last function go into the last file.
@@ -190,6 +191,8 @@ void decompile_program(const image::ProgramImage& program, int32_t version) {
           file.text +=
               "\n" + function_text(context, codes[code_of[item.ref]], bodies[code_of[item.ref]],
                                    code_of[item.ref], layout.allocation_order);
+          views += view_declarations(context, item.ref, parameter_names(item.ref), true);
+          file.text += view_declarations(context, item.ref, parameter_names(item.ref), false);
         } else {
           file.text += function_declaration(context, item.ref, parameter_names(item.ref), false);
         }
@@ -197,8 +200,15 @@ void decompile_program(const image::ProgramImage& program, int32_t version) {
     }
   }
   if (context.needs_null_function) {
-    files[0].text = std::string("void() ") + kNullFunctionName + ";\n" + files[0].text;
+    views = std::string("void() ") + kNullFunctionName + ";\n" + views;
   }
+  // Declared first: these names are not the program's, and calls anywhere use them.
+  std::string result_types;
+  int32_t typedefs = 0;
+  for (size_t f = 1; f < program.functions.size(); ++f) {
+    result_types += result_type_declarations(context, static_cast<int32_t>(f), typedefs);
+  }
+  files[0].text = result_types + views + files[0].text;
 
   // A file of a name the run must not write (the input's, say) is written under another.
   for (OutputFile& file : files) {
@@ -222,6 +232,12 @@ void decompile_program(const image::ProgramImage& program, int32_t version) {
   if (types.conflicts > 0) {
     support::console_printf("Warning: %d uses disagree with the type of their value\n",
                             types.conflicts);
+  }
+  if (typedefs > 0) {
+    support::console_printf(
+        "Warning: %d functions return function values, declared with typedef: only fteqcc "
+        "reads it\n",
+        typedefs);
   }
   if (context.unspellable > 0) {
     support::console_printf("Warning: %d float values cannot be written and were written as 0\n",

@@ -185,13 +185,8 @@ bool is_vector_field(const Builder& b, int64_t cell) {
   const int32_t def = cell >= 0 && cell < b.facts.cell_count ? b.facts.named_cover[cell] : -1;
   if (def >= 0 && b.program.globaldefs[def].ofs == cell &&
       def_tag(b.program.globaldefs[def]) == image::ev_field) {
-    const std::string name = def_name(b.program.globaldefs[def]);
-    const int32_t offset = image::global_int(cell);
-    if (offset < 0 || offset >= b.facts.field_limit || b.facts.field_at[offset] < 0) {
-      return false;
-    }
-    const image::DefRecord& field = b.program.fielddefs[b.facts.field_at[offset]];
-    return def_tag(field) == image::ev_vector && name == def_name(field);
+    const int32_t field = b.facts.field_of_global[def];
+    return field >= 0 && def_tag(b.program.fielddefs[field]) == image::ev_vector;
   }
   const int32_t offset = image::global_int(cell);
   if (offset < 0 || offset >= b.facts.field_limit || b.facts.field_at[offset] < 0) {
@@ -452,7 +447,11 @@ void gather_operands(Builder& b, int64_t position, int32_t* operands) {
   const int64_t i = position - b.graph.first;
   const Access& access = b.flow.access[i];
   int slots[kReadSlots];
-  const int count = evaluation_order(action_of(statement.op), statement.op, slots);
+  int count = evaluation_order(action_of(statement.op), statement.op, slots);
+  if (action_of(statement.op) == Action::kStore && access.reads[argument_slot(1)].size > 0) {
+    slots[count++] = argument_slot(1);  // the other two cells of a struct copy
+    slots[count++] = argument_slot(2);
+  }
 
   // The waiting values this instruction uses must be the newest unstable ones, in order;
   // otherwise writing them in place would change the order of evaluation.
@@ -739,6 +738,17 @@ void translate(Builder& b, int64_t position) {
           push_pending(b, web, assign, position, false);
         } else {
           emit(b, StmtKind::kExpr, assign, -1, at);
+        }
+        break;
+      }
+      const Access& access = b.flow.access[position - b.graph.first];
+      if (access.reads[argument_slot(1)].size > 0) {
+        // A struct copy: one assignment per cell, each into the variable named there.
+        for (int k = 0; k < 3; ++k) {
+          const int32_t value = operands[k == 0 ? kSlotA : argument_slot(k)];
+          const int32_t target = leaf(b, int64_t{statement.b} + k, 1);
+          emit(b, StmtKind::kExpr,
+               add_expr(b, ExprKind::kAssign, image::OP_STORE_F, -1, at, {target, value}), -1, at);
         }
         break;
       }

@@ -66,8 +66,8 @@ std::vector<uint8_t> declared_cells(const image::ProgramImage& program, const Pr
       continue;
     }
     const image::DefRecord& def = program.globaldefs[d];
-    declared[cell] = def.ofs == cell && def_tag(def) != image::ev_pointer &&
-                     !is_vector_component(program, facts, global_named, def);
+    // A pointer is declared only as its uses type it (and not at all when they do not).
+    declared[cell] = def.ofs == cell && !is_vector_component(program, facts, global_named, def);
   }
   return declared;
 }

@@ -25,6 +25,10 @@ constexpr const char* ReservedWords[] = {
     "local", "return", "string", "switch", "var",   "vector",   "void",    "while",
 };
 
+// Words for the types, by tag.
+constexpr const char* TagWords[] = {"void",   "string", "float",    "vector",
+                                    "entity", "field",  "function", "pointer"};
+
 struct Claims {
   std::unordered_map<std::string, uint64_t> owner;  // name -> owner key
   int32_t renamed;
@@ -131,7 +135,7 @@ std::string identifier_from(const std::string& text) {
 
 Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts,
                    const std::vector<FunctionCode>& functions,
-                   const std::vector<uint8_t>& shared_cells) {
+                   const std::vector<uint8_t>& shared_cells, const ProgramTypes& types) {
   Names names{};
   Claims claims{{}, 0};
   const Used used = find_used(program, facts, functions);
@@ -217,6 +221,30 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
     if (shared_cells[cell] && names.cells[cell].empty()) {
       names.cells[cell] =
           claim(claims, "global" + std::to_string(cell), owner_key(NameOwner::kCell, cell), false);
+    }
+  }
+  // A view of a function's result is named after the function and the type it gives.
+  const size_t count = program.functions.size();
+  names.views.resize(count);
+  names.view_result_types.resize(count);
+  names.result_types.assign(count, std::string());
+  auto result_type = [&](const Type& type, const std::string& of, int64_t index) {
+    return type.tag != image::ev_function
+               ? std::string()
+               : claim(claims, of + "_result", owner_key(NameOwner::kResultType, index), false);
+  };
+  for (size_t f = 1; f < count; ++f) {
+    names.result_types[f] =
+        result_type(types.returns[f], names.functions[f], static_cast<int64_t>(f * 17));
+    for (size_t k = 0; k < types.views[f].size(); ++k) {
+      const Type& type = types.views[f][k];
+      std::string suffix = type.tag == image::ev_field ? "field_" : "";
+      const int tag = type.tag == image::ev_field ? type.field_tag : type.tag;
+      suffix += tag >= 0 && tag < 8 ? TagWords[tag] : "value";
+      const int64_t index = static_cast<int64_t>(f * 17 + k + 1);
+      names.views[f].push_back(claim(claims, names.functions[f] + "_" + suffix,
+                                     owner_key(NameOwner::kView, index), false));
+      names.view_result_types[f].push_back(result_type(type, names.views[f].back(), index));
     }
   }
 

@@ -10,6 +10,7 @@
 
 #include "compilable/program_facts.h"
 #include "compilable/syntax.h"
+#include "compilable/types.h"
 #include "image/program_image.h"
 
 namespace compilable {
@@ -22,11 +23,17 @@ struct Names {
   // Constants that share a cell with the one named there (fteqcc lets equal constants
   // share): global definition index and name, in table order.
   std::vector<std::pair<int32_t, std::string>> aliases;
+  std::vector<std::vector<std::string>> views;  // by function record: ProgramTypes::views
+  // Names that a typedef gives to results that are function values, which no other
+  // declaration can return: by function record ("" when its result is not a function), and
+  // for each of its views.
+  std::vector<std::string> result_types;
+  std::vector<std::vector<std::string>> view_result_types;
   int32_t renamed;  // program names that had to change
 };
 
 // The owners of global names: what declaring a name creates.
-enum class NameOwner : uint8_t { kCell, kField, kFunction };
+enum class NameOwner : uint8_t { kCell, kField, kFunction, kView, kResultType };
 
 // Words neither compiler accepts as a name.
 bool is_reserved_word(const std::string& word);
@@ -39,7 +46,7 @@ std::string identifier_from(const std::string& text);
 // of declarations is known (choose_variable_names).
 Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts,
                    const std::vector<FunctionCode>& functions,
-                   const std::vector<uint8_t>& shared_cells);
+                   const std::vector<uint8_t>& shared_cells, const ProgramTypes& types);
 
 // Names of one function's variables: unique among themselves and apart from `visible`, the
 // global names declared before the function (to qcc a local that repeats one is that global).

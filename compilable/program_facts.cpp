@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "compilable/instructions.h"
 
@@ -159,6 +160,26 @@ void index_fields(const image::ProgramImage& program, ProgramFacts& facts) {
     if (facts.field_at[def.ofs] < 0) {
       facts.field_at[def.ofs] = static_cast<int32_t>(i);
     }
+  }
+  // Several fields may share an offset (fteqcc lets one field alias another): a field
+  // global names the one of its own name.
+  std::unordered_map<std::string, int32_t> by_name;  // offset and name -> first field
+  for (size_t i = 1; i < program.fielddefs.size(); ++i) {
+    const image::DefRecord& def = program.fielddefs[i];
+    by_name.emplace(std::to_string(def.ofs) + ":" + def_name(def), static_cast<int32_t>(i));
+  }
+  facts.field_of_global.assign(program.globaldefs.size(), -1);
+  for (size_t d = 0; d < program.globaldefs.size(); ++d) {
+    const image::DefRecord& def = program.globaldefs[d];
+    if (def_tag(def) != image::ev_field || def.ofs >= facts.cell_count) {
+      continue;
+    }
+    const int32_t offset = image::global_int(def.ofs);
+    if (offset < 0 || offset >= facts.field_limit) {
+      continue;
+    }
+    const auto found = by_name.find(std::to_string(offset) + ":" + def_name(def));
+    facts.field_of_global[d] = found != by_name.end() ? found->second : facts.field_at[offset];
   }
 }
 

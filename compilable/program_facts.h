@@ -26,6 +26,9 @@ struct ProgramFacts {
   std::vector<int32_t> area_owner;
   std::vector<int32_t> field_at;  // by field offset: the first field definition there, or -1
   int32_t field_limit;            // one past the highest field offset
+  // By global definition of field type: the field definition it names, the one at its
+  // offset with its name, else the first one there; -1 for other definitions.
+  std::vector<int32_t> field_of_global;
   // The definition with a real name that covers the cell, itself or as a component of a
   // vector defined one or two cells before; -1 when none does.
   std::vector<int32_t> named_cover;

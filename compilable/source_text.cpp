@@ -73,8 +73,12 @@ bool looks_like_string(const image::ProgramImage& program, int64_t cell) {
 
 std::string type_text(const SourceContext& context, const Type& type, int depth) {
   switch (type.tag) {
-    case image::ev_field:
     case image::ev_pointer:
+      if (type.field_tag != image::ev_function && type.field_tag != kUnknownTag) {
+        return std::string(base_type_name(type.field_tag)) + " *";
+      }
+      [[fallthrough]];
+    case image::ev_field:
       if (type.field_tag == image::ev_function) {
         return "." + signature_text(context, type.signature, depth);
       }
@@ -86,10 +90,12 @@ std::string type_text(const SourceContext& context, const Type& type, int depth)
   }
 }
 
-std::string function_head(const SourceContext& context, int32_t function_index,
-                          const std::vector<std::string>& parameter_names) {
-  const Type& returned = context.types.returns[function_index];
-  const std::string& name = context.names.functions[function_index];
+namespace {
+
+// The head of a function's declaration under a name, with the result type given.
+std::string head_text(const SourceContext& context, int32_t function_index,
+                      const std::vector<std::string>& parameter_names, const Type& returned,
+                      const std::string& name, const std::string& result_type) {
   const image::FunctionRecord& function = context.program.functions[function_index];
   std::string parameters;
   if (function.numparms < 0 || (!has_body(function) && context.types.variadic[function_index])) {
@@ -110,8 +116,56 @@ std::string function_head(const SourceContext& context, int32_t function_index,
     return type_text(context, returned) + " " + name + "(" + parameters + ")";
   }
   const std::string result =
-      returned.tag == image::ev_function ? "void" : type_text(context, returned);
+      returned.tag == image::ev_function ? result_type : type_text(context, returned);
   return result + "(" + parameters + ") " + name;
+}
+
+}  // namespace
+
+std::string function_head(const SourceContext& context, int32_t function_index,
+                          const std::vector<std::string>& parameter_names) {
+  return head_text(context, function_index, parameter_names, context.types.returns[function_index],
+                   context.names.functions[function_index],
+                   context.names.result_types[function_index]);
+}
+
+std::string result_type_declarations(const SourceContext& context, int32_t function,
+                                     int32_t& count) {
+  std::string text;
+  auto declare = [&](const Type& type, const std::string& name) {
+    if (!name.empty()) {
+      text += "typedef " + type_text(context, type) + " " + name + ";\n";
+      ++count;
+    }
+  };
+  declare(context.types.returns[function], context.names.result_types[function]);
+  for (size_t k = 0; k < context.types.views[function].size(); ++k) {
+    declare(context.types.views[function][k], context.names.view_result_types[function][k]);
+  }
+  return text;
+}
+
+std::string view_declarations(const SourceContext& context, int32_t function,
+                              const std::vector<std::string>& parameter_names, bool prototype) {
+  std::string text;
+  const std::vector<Type>& views = context.types.views[function];
+  for (size_t k = 0; k < views.size(); ++k) {
+    text +=
+        head_text(context, function, parameter_names, views[k], context.names.views[function][k],
+                  context.names.view_result_types[function][k]);
+    if (prototype) {
+      text += ";\n";
+      continue;
+    }
+    text += " =\n{\n\treturn " + context.names.functions[function] + " (";
+    const size_t count = context.types.parameters[function].size();
+    for (size_t p = 0; p < count; ++p) {
+      text += (p > 0 ? ", " : "") +
+              (p < parameter_names.size() ? parameter_names[p] : "p" + std::to_string(p));
+    }
+    text += ");\n};\n";
+  }
+  return text;
 }
 
 std::string constant_text(SourceContext& context, int64_t cell, const Type& type) {
@@ -190,6 +244,7 @@ struct Printer {
   const std::vector<std::string>& variable_names;
   std::string out;
   LocalPlacement placement;
+  bool assign_target = false;  // printing the target of an assignment
 };
 
 int32_t operand(const Printer& p, int32_t expr, int k) {
@@ -249,6 +304,29 @@ bool is_primary(const Printer& p, int32_t expr) {
 }
 
 void print_expr(Printer& p, int32_t expr);
+
+// The view a call reads a function's result through, when it takes the result as another
+// type than the function's declared one; else null.
+const std::string* view_name(const Printer& p, const Expr& call, const Expr& callee) {
+  int32_t function = callee.kind == ExprKind::kFunction ? callee.ref : -1;
+  if (callee.kind == ExprKind::kGlobal && callee.component < 0) {
+    const int32_t def = p.context.facts.named_cover[callee.ref];
+    if (def >= 0 && p.context.program.globaldefs[def].ofs == callee.ref) {
+      function =
+          function_constant(p.context.program, p.context.facts, p.context.program.globaldefs[def]);
+    }
+  }
+  if (function < 0 || call.type.tag == kUnknownTag) {
+    return nullptr;
+  }
+  const std::vector<Type>& views = p.context.types.views[function];
+  for (size_t k = 0; k < views.size(); ++k) {
+    if (same_type(views[k], call.type)) {
+      return &p.context.names.views[function][k];
+    }
+  }
+  return nullptr;
+}
 
 void print_bracketed(Printer& p, int32_t expr, bool brackets) {
   if (brackets) {
@@ -356,6 +434,10 @@ void print_expr(Printer& p, int32_t expr) {
     case ExprKind::kLoad: {
       const int32_t entity = operand(p, expr, 0);
       const int32_t field = operand(p, expr, 1);
+      if (e.op == image::OP_ADDRESS && !p.assign_target) {
+        p.out += '&';  // an address kept as a value, not the target of a store through it
+      }
+      p.assign_target = false;
       print_bracketed(p, entity, !is_primary(p, entity));
       p.out += '.';
       print_bracketed(p, field, !is_primary(p, field));
@@ -363,7 +445,12 @@ void print_expr(Printer& p, int32_t expr) {
     }
     case ExprKind::kCall: {
       const int32_t callee = operand(p, expr, 0);
-      print_bracketed(p, callee, !is_primary(p, callee));
+      const std::string* view = view_name(p, e, p.code.exprs[callee]);
+      if (view != nullptr) {
+        p.out += *view;
+      } else {
+        print_bracketed(p, callee, !is_primary(p, callee));
+      }
       p.out += " (";
       for (int k = 1; k < e.operand_count; ++k) {
         if (k > 1) {
@@ -375,7 +462,9 @@ void print_expr(Printer& p, int32_t expr) {
       break;
     }
     case ExprKind::kAssign: {
+      p.assign_target = true;
       print_expr(p, operand(p, expr, 0));
+      p.assign_target = false;
       p.out += " = ";
       const int32_t value = operand(p, expr, 1);
       print_expr(p, value);
@@ -593,7 +682,12 @@ std::string global_declaration(SourceContext& context, int64_t cell) {
   const bool saved = (def.type & image::DEF_SAVEGLOBAL) != 0;
   switch (type.tag) {
     case image::ev_pointer:
-      return std::string();
+      // Declared as its uses type it (fteqcc reads "float *p;"), and not when none do.
+      type = context.types.cells[cell];
+      if (type.tag != image::ev_pointer || type.field_tag == kUnknownTag) {
+        return std::string();
+      }
+      return type_text(context, type) + " " + name + ";\n";
     case image::ev_field:
     case image::ev_function:
       return type_text(context, type) + " " + name + ";\n";

@@ -51,6 +51,16 @@ std::string field_declaration(SourceContext& context, int32_t offset);
 std::string function_declaration(SourceContext& context, int32_t function,
                                  const std::vector<std::string>& parameter_names, bool prototype);
 
+// The views of a function's result (ProgramTypes::views): their prototypes, or their
+// definitions, which return what the function returns.
+std::string view_declarations(const SourceContext& context, int32_t function,
+                              const std::vector<std::string>& parameter_names, bool prototype);
+
+// "typedef void(float a) name_result;" for each result of the function (its own and its
+// views') that is a function value; `count` counts them.
+std::string result_type_declarations(const SourceContext& context, int32_t function,
+                                     int32_t& count);
+
 // The whole definition of a function that has code, from the head to "};".
 // With `allocation_order`, each local is declared where qcc allocated it.
 std::string function_text(SourceContext& context, const FunctionCode& code,

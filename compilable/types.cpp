@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "compilable/builtins.h"
 #include "compilable/instructions.h"
@@ -33,34 +34,6 @@ int32_t function_constant(const image::ProgramImage& program, const ProgramFacts
   return function;
 }
 
-namespace {
-
-// The field definition a field global refers to: the one at its offset with its name, else
-// the first one there.
-int32_t field_def_of(const image::ProgramImage& program, const ProgramFacts& facts,
-                     const image::DefRecord& def) {
-  const int32_t offset = image::global_int(def.ofs);
-  if (offset < 0 || offset >= facts.field_limit) {
-    return -1;
-  }
-  const char* name = def_name(def);
-  for (int32_t k = offset; k >= 0 && k > offset - 3; --k) {
-    const int32_t first = facts.field_at[k];
-    if (first < 0) {
-      continue;
-    }
-    for (size_t i = static_cast<size_t>(first); i < program.fielddefs.size(); ++i) {
-      const image::DefRecord& field = program.fielddefs[i];
-      if (field.ofs == offset && std::strcmp(def_name(field), name) == 0) {
-        return static_cast<int32_t>(i);
-      }
-    }
-  }
-  return facts.field_at[offset];
-}
-
-}  // namespace
-
 Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
               const image::DefRecord& def) {
   const int tag = def_tag(def);
@@ -74,7 +47,8 @@ Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
     return type;  // a parameter or variable of field type: its uses tell which field type
   }
   if (tag == image::ev_field) {
-    const int32_t field = field_def_of(program, facts, def);
+    const size_t index = static_cast<size_t>(&def - program.globaldefs.data());
+    const int32_t field = index < facts.field_of_global.size() ? facts.field_of_global[index] : -1;
     if (field >= 0) {
       const int field_tag = def_tag(program.fielddefs[field]);
       type.field_tag =
@@ -167,6 +141,14 @@ struct Typer {
   std::vector<uint8_t> variadic;
   std::vector<int32_t> cell_class;  // lazily made
   std::vector<uint8_t> returns_value;
+  // By signature: returns values of different types (fteqcc's generated array accessors
+  // do). `mixed_known` comes from an earlier pass; `mixed_found` is what this pass saw.
+  std::vector<uint8_t> mixed_known;
+  std::vector<uint8_t> mixed_found;
+  std::vector<std::pair<int32_t, int32_t>> mixed_calls;  // function called, class of the result
+  std::vector<int32_t> zeros;  // the function's expressions to write as null values
+  // The function's returns of a whole vector variable: function record, expression.
+  std::vector<std::pair<int32_t, int32_t>> vector_returns;
 };
 
 // The parameter classes of a signature, grown to `count` for the slots of fields and
@@ -208,6 +190,9 @@ int32_t cell_class(Typer& t, int64_t cell) {
       type = record.ofs == cell ? def_type(t.program, t.facts, record) : tag_type(image::ev_float);
       if (record.ofs == cell && t.facts.implied_vector[cell]) {
         type = tag_type(image::ev_vector);
+      }
+      if (type.tag == image::ev_pointer) {
+        type.field_tag = kUnknownTag;  // what it points at: the uses decide
       }
     }
     t.cell_class[cell] = t.classes.add(type);
@@ -255,6 +240,28 @@ int32_t signature_of(const Typer& t, const FunctionCode& code, int32_t expr) {
     default:
       return -1;
   }
+}
+
+// A named constant 0 used where a value of another known type is needed: fteqcc shares
+// one zero cell among constants of every type, so that "FALSE" may be a null function or
+// entity. Such a use is written as that type's null value; true when `expr` is one.
+bool zero_for(Typer& t, const FunctionCode& code, int32_t expr, int32_t needed,
+              std::vector<int32_t>& expr_class) {
+  Classes& c = t.classes;
+  const Expr& e = code.exprs[expr];
+  const Type wanted = c.type[c.find(needed)];
+  if ((e.kind != ExprKind::kGlobal && e.kind != ExprKind::kConstant) || e.component >= 0 ||
+      e.ref < 0 || e.ref >= t.facts.cell_count || t.facts.written[e.ref] ||
+      image::global_int(e.ref) != 0 || wanted.tag == kUnknownTag) {
+    return false;
+  }
+  Type both = wanted;
+  if (Classes::meet(both, c.type[c.find(expr_class[expr])])) {
+    return false;
+  }
+  expr_class[expr] = needed;
+  t.zeros.push_back(expr);
+  return true;
 }
 
 // Adds the function's constraints; returns the classes of its expressions and variables.
@@ -399,9 +406,17 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
                 t.variadic[callee] = 1;
               }
             }
-            c.join(parameters[k], expr_class[operand(e, k + 1)]);
+            if (!zero_for(t, code, operand(e, k + 1), parameters[k], expr_class)) {
+              c.join(parameters[k], expr_class[operand(e, k + 1)]);
+            }
           }
-          expr_class[e] = t.return_class[callee];
+          if (t.mixed_known[callee] && callee < static_cast<int32_t>(t.program.functions.size())) {
+            // Each call takes the result as its own uses need it.
+            expr_class[e] = c.add(kUnknownType);
+            t.mixed_calls.emplace_back(callee, expr_class[e]);
+          } else {
+            expr_class[e] = t.return_class[callee];
+          }
         } else {
           expr_class[e] = c.add(kUnknownType);
         }
@@ -417,7 +432,7 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
           if (pointer.field_tag != kUnknownTag) {
             c.require(expr_class[value], tag_type(pointer.field_tag));
           }
-        } else {
+        } else if (!zero_for(t, code, value, expr_class[target], expr_class)) {
           c.join(expr_class[target], expr_class[value]);
         }
         join_signatures(t, signature_of(t, code, target), signature_of(t, code, value));
@@ -433,8 +448,22 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
   }
   for (const Stmt& stmt : code.stmts) {
     if (stmt.kind == StmtKind::kReturn && stmt.expr >= 0) {
-      c.join(t.return_class[self], expr_class[stmt.expr]);
       t.returns_value[self] = 1;
+      if (t.mixed_known[self]) {
+        continue;  // the callers' uses alone give the declared type
+      }
+      const Expr& returned = code.exprs[stmt.expr];
+      if ((returned.kind == ExprKind::kVariable || returned.kind == ExprKind::kGlobal) &&
+          returned.component < 0 && c.type[c.find(expr_class[stmt.expr])].tag == image::ev_vector) {
+        // Returning a vector's first cell returns the whole vector: the callers decide.
+        t.vector_returns.emplace_back(self, stmt.expr);
+        continue;
+      }
+      Type both = c.type[c.find(t.return_class[self])];
+      if (!Classes::meet(both, c.type[c.find(expr_class[stmt.expr])])) {
+        t.mixed_found[self] = 1;
+      }
+      c.join(t.return_class[self], expr_class[stmt.expr]);
     } else if (stmt.kind == StmtKind::kState) {
       c.require(expr_class[stmt.expr], tag_type(image::ev_float));
       c.require(expr_class[stmt.extra], tag_type(image::ev_function));
@@ -452,16 +481,51 @@ Type resolved(Classes& classes, int32_t x) {
   return type;
 }
 
-}  // namespace
+// By function record: whether some call uses the function's result.
+std::vector<uint8_t> results_used(const Typer& t, const std::vector<FunctionCode>& functions) {
+  std::vector<uint8_t> used_result(t.program.functions.size(), 0);
+  for (const FunctionCode& code : functions) {
+    std::vector<uint8_t> used(code.exprs.size(), 0);
+    for (const Expr& e : code.exprs) {
+      for (int k = 0; k < e.operand_count; ++k) {
+        used[code.operands[e.first_operand + k]] = 1;
+      }
+    }
+    for (const Stmt& stmt : code.stmts) {
+      if (stmt.kind != StmtKind::kExpr && stmt.kind != StmtKind::kLocal && stmt.expr >= 0) {
+        used[stmt.expr] = 1;
+      }
+    }
+    for (const BlockCode& block : code.blocks) {
+      if (block.condition >= 0) {
+        used[block.condition] = 1;
+      }
+    }
+    for (size_t e = 0; e < code.exprs.size(); ++e) {
+      if (used[e] && code.exprs[e].kind == ExprKind::kCall) {
+        const int32_t callee = signature_of(t, code, code.operands[code.exprs[e].first_operand]);
+        if (callee >= 0 && callee < static_cast<int32_t>(used_result.size())) {
+          used_result[callee] = 1;
+        }
+      }
+    }
+  }
+  return used_result;
+}
 
-ProgramTypes infer_types(const image::ProgramImage& program, const ProgramFacts& facts,
-                         std::vector<FunctionCode>& functions) {
-  Typer t{program, facts, Classes{{}, {}, 0}, {}, {}, {}, {}, {}, {}};
+// One pass of typing. `mixed` marks the functions known to return values of different types
+// (from an earlier pass); those found in this pass are added to it.
+ProgramTypes type_program(const image::ProgramImage& program, const ProgramFacts& facts,
+                          std::vector<FunctionCode>& functions, std::vector<uint8_t>& mixed) {
+  Typer t{program, facts, Classes{{}, {}, 0}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
   const size_t count = program.functions.size();
   const size_t signatures = count + static_cast<size_t>(facts.field_limit + facts.cell_count);
   t.cell_class.assign(static_cast<size_t>(facts.cell_count), -1);
   t.return_class.resize(signatures);
   t.returns_value.assign(signatures, 0);
+  mixed.resize(signatures, 0);
+  t.mixed_known = mixed;
+  t.mixed_found.assign(signatures, 0);
   t.parameter_class.resize(signatures);
   t.call_count.assign(signatures, -1);
   t.variadic.assign(signatures, 0);
@@ -482,8 +546,27 @@ ProgramTypes infer_types(const image::ProgramImage& program, const ProgramFacts&
   // parameters and result.
   std::vector<std::vector<int32_t>> expr_classes(functions.size());
   std::vector<std::vector<int32_t>> variable_classes(functions.size());
+  std::vector<std::vector<std::pair<int32_t, int32_t>>> vector_returns;
   for (size_t i = 0; i < functions.size(); ++i) {
+    t.zeros.clear();
     type_function(t, functions[i], expr_classes[i], variable_classes[i]);
+    for (int32_t expr : t.zeros) {
+      functions[i].exprs[expr].kind = ExprKind::kConstant;
+    }
+    vector_returns.emplace_back(std::move(t.vector_returns));
+    t.vector_returns.clear();
+  }
+  // A function returning a vector whose callers take a float returns the vector's x: the
+  // same instruction, which the compilers write for a float return of that component.
+  for (size_t i = 0; i < functions.size(); ++i) {
+    for (const auto& [self, expr] : vector_returns[i]) {
+      if (t.classes.type[t.classes.find(t.return_class[self])].tag == image::ev_float) {
+        functions[i].exprs[expr].component = 0;
+        expr_classes[i][expr] = t.return_class[self];
+      } else {
+        t.classes.join(t.return_class[self], expr_classes[i][expr]);
+      }
+    }
   }
   // Builtins the calls leave open take the types of Quake's own declarations.
   for (size_t f = 1; f < count; ++f) {
@@ -507,6 +590,39 @@ ProgramTypes infer_types(const image::ProgramImage& program, const ProgramFacts&
       t.returns_value[f] = 1;
     }
   }
+  for (size_t f = 0; f < signatures; ++f) {
+    mixed[f] = mixed[f] || t.mixed_found[f];
+  }
+  // A function of mixed results is declared with the type most of its calls take; the
+  // calls that take another go through a view of that type.
+  std::vector<std::vector<std::pair<Type, int32_t>>> taken(count);
+  for (const auto& [function, x] : t.mixed_calls) {
+    const Type type = resolved(t.classes, x);
+    if (type.tag == kUnknownTag) {
+      continue;
+    }
+    auto& list = taken[function];
+    auto found = std::find_if(list.begin(), list.end(),
+                              [&](const auto& entry) { return same_type(entry.first, type); });
+    if (found == list.end()) {
+      list.emplace_back(type, 1);
+    } else {
+      ++found->second;
+    }
+  }
+  std::vector<std::vector<Type>> views(count);
+  for (size_t f = 0; f < count; ++f) {
+    auto& list = taken[f];
+    if (list.empty() || program.functions[f].numparms < 0) {
+      continue;
+    }
+    std::stable_sort(list.begin(), list.end(),
+                     [](const auto& x, const auto& y) { return x.second > y.second; });
+    t.classes.require(t.return_class[f], list[0].first);
+    for (size_t k = 1; k < list.size(); ++k) {
+      views[f].push_back(list[k].first);
+    }
+  }
   for (size_t i = 0; i < functions.size(); ++i) {
     FunctionCode& code = functions[i];
     for (size_t e = 0; e < code.exprs.size(); ++e) {
@@ -520,9 +636,16 @@ ProgramTypes infer_types(const image::ProgramImage& program, const ProgramFacts&
   result.returns.resize(signatures);
   result.parameters.resize(signatures);
   result.variadic = t.variadic;
+  result.views = std::move(views);
+  const std::vector<uint8_t> result_used = results_used(t, functions);
   for (size_t f = 0; f < signatures; ++f) {
     Type returned = t.classes.type[t.classes.find(t.return_class[f])];
-    const bool unknown = returned.tag == kUnknownTag && !t.returns_value[f];
+    // A function of the program that returns no value is void even when its signature
+    // meets others' that do (through a field such as .think), unless a call uses its result:
+    // fteqcc wants the functions a frame header names to be void.
+    const bool no_value =
+        f < count && has_body(program.functions[f]) && !t.returns_value[f] && !result_used[f];
+    const bool unknown = (returned.tag == kUnknownTag || no_value) && !t.returns_value[f];
     result.returns[f] = unknown ? tag_type(image::ev_void) : resolved(t.classes, t.return_class[f]);
     for (int32_t parameter : t.parameter_class[f]) {
       result.parameters[f].push_back(resolved(t.classes, parameter));
@@ -536,6 +659,32 @@ ProgramTypes infer_types(const image::ProgramImage& program, const ProgramFacts&
   }
   result.conflicts = t.classes.conflicts;
   return result;
+}
+
+}  // namespace
+
+ProgramTypes infer_types(const image::ProgramImage& program, const ProgramFacts& facts,
+                         std::vector<FunctionCode>& functions) {
+  // A function that returns values of different types is found while typing. No type
+  // declares it in the compilers at hand, so its result takes the type its callers use, and
+  // its other returns only draw warnings; the program is typed again with that known.
+  std::vector<std::vector<Type>> given(functions.size());
+  for (size_t i = 0; i < functions.size(); ++i) {
+    for (const Variable& variable : functions[i].variables) {
+      given[i].push_back(variable.type);
+    }
+  }
+  std::vector<uint8_t> mixed;
+  ProgramTypes types = type_program(program, facts, functions, mixed);
+  if (std::find(mixed.begin(), mixed.end(), 1) != mixed.end()) {
+    for (size_t i = 0; i < functions.size(); ++i) {
+      for (size_t v = 0; v < given[i].size(); ++v) {
+        functions[i].variables[v].type = given[i][v];  // not what the first pass concluded
+      }
+    }
+    types = type_program(program, facts, functions, mixed);
+  }
+  return types;
 }
 
 }  // namespace compilable

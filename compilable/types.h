@@ -27,11 +27,16 @@ struct ProgramTypes {
   std::vector<std::vector<Type>> parameters;  // by signature
   std::vector<uint8_t> variadic;              // by signature: called with differing counts
   std::vector<Type> cells;                    // by global cell: the type it is used with
-  int32_t conflicts;                          // uses that disagree with a type already known
+  // By function record: for a function whose returns differ in type (fteqcc's generated
+  // array accessors), the types its calls take the result as, other than its declared one.
+  // No type of the compilers at hand declares such a result; each of these types is read
+  // through a function of that type that returns the function's result.
+  std::vector<std::vector<Type>> views;
+  int32_t conflicts;  // uses that disagree with a type already known
 };
 
-// The type a global definition declares; a field's value type comes from its field
-// definition, a function constant's signature from the record it holds.
+// The type a global definition (an entry of program.globaldefs) declares; a field's value type
+// comes from its field definition, a function constant's signature from the record it holds.
 Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
               const image::DefRecord& def);
 

@@ -60,6 +60,20 @@ int defined_size(const image::ProgramImage& program, const ProgramFacts& facts, 
   return def >= 0 ? covered_size(facts, program.globaldefs[def]) : 0;
 }
 
+// Whether a STORE_V copies into a variable of one cell (its definition covers only that
+// cell): the three cells it copies are three separate values.
+bool is_struct_copy(const image::ProgramImage& program, const ProgramFacts& facts,
+                    const TrackedCells& tracked, const image::FunctionRecord& function,
+                    const image::Statement& statement) {
+  const int64_t target = statement.b;
+  if (target < 0 || target + 2 >= facts.cell_count || is_tracked(tracked, function, target)) {
+    return false;
+  }
+  const int32_t def = facts.named_cover[target];
+  return def >= 0 && program.globaldefs[def].ofs == target &&
+         covered_size(facts, program.globaldefs[def]) == 1;
+}
+
 }  // namespace
 
 ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& graph,
@@ -155,6 +169,14 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
           access.reads[kSlotA] = fixed.reads[0];
           if (statement.op == image::OP_STORE_V) {
             access.reads[kSlotA].size = flexible_size(statement.a, 3);
+            if (access.reads[kSlotA].size == 3 &&
+                is_struct_copy(program, facts, tracked, function, statement)) {
+              // Three cells copied into three named one-cell variables (fteqcc copies a
+              // struct that way): three reads of one cell each.
+              for (int k = 0; k < 3; ++k) {
+                access.reads[k == 0 ? kSlotA : argument_slot(k)] = CellRange{statement.a + k, 1};
+              }
+            }
           }
           break;
         case Action::kReturn:
