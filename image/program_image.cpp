@@ -205,20 +205,21 @@ struct SectionSpan {
   int64_t length;
 };
 
-// The KK layout is FTE's guess for a secondary version it does not know: 16-byte
-// statements must not run into the next section.
+// The KK layout is FTE's guess for a secondary version it does not know: no other section
+// may start inside the 16-byte statements. Statements past the end of the file are left to
+// the reading, which reports them.
 void check_statements_fit(const SectionSpan& statements, const SectionSpan (&others)[5],
                           int64_t file_size, uint32_t secondaryversion) {
-  int64_t next = file_size;
-  for (const SectionSpan& other : others) {
-    if (other.length > 0 && other.position > statements.position) {
-      next = std::min<int64_t>(next, other.position);
-    }
+  const int64_t end = statements.position + statements.length;
+  if (statements.length <= 0 || statements.position < 0 || end > file_size) {
+    return;
   }
-  if (statements.length > 0 && statements.position + statements.length > next) {
-    support::error_exit(
-        "Version 7 with secondary version 0x%08X: its statements are not 16-byte records",
-        secondaryversion);
+  for (const SectionSpan& other : others) {
+    if (other.length > 0 && other.position > statements.position && other.position < end) {
+      support::error_exit(
+          "Version 7 with secondary version 0x%08X: its statements are not 16-byte records",
+          secondaryversion);
+    }
   }
 }
 
