@@ -137,7 +137,8 @@ constexpr bool rows_in_flavour_order() {
   }
   return true;
 }
-static_assert(rows_in_flavour_order());
+static_assert(rows_in_flavour_order() &&
+              std::size(FlavourTable) == static_cast<size_t>(Flavour::kOtherVersion) + 1);
 
 const FlavourRow& flavour_row(Flavour flavour) {
   return FlavourTable[static_cast<size_t>(flavour)];
