@@ -412,7 +412,7 @@ Program load_program(const std::string& path) {
   Program program;
   program.path = path;
   program.bytes = read_whole_file(path);
-  image::load_program_image(path.c_str());
+  image::load_program_image(path.c_str(), image::Reading::kClassic);
   program.image = image::program;
   image::reset_program_image();
   for (int i = 0; i < kHeaderFields; ++i) {

@@ -85,9 +85,9 @@ void move_cell(tests::ProgsBuilder& b, int from, int to) {
     }
   }
   for (tests::RawStatement& statement : b.statements) {
-    for (int16_t* operand : {&statement.a, &statement.b, &statement.c}) {
+    for (int32_t* operand : {&statement.a, &statement.b, &statement.c}) {
       if (*operand == from) {
-        *operand = static_cast<int16_t>(to);
+        *operand = to;
       }
     }
   }

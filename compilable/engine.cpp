@@ -72,11 +72,11 @@ void write_file(const OutputFile& file) {
 
 }  // namespace
 
-void decompile_program(const image::ProgramImage& program, int32_t version) {
-  if (version != 6) {
+void decompile_program(const image::ProgramImage& program, const image::LoadResult& loaded) {
+  if (loaded.flavour != image::Flavour::kVersion6) {
     support::fatal_error(
-        "Fatal Error - version %d programs are not read by --compilable yet: only version 6.\n",
-        version);
+        "Fatal Error - --compilable does not read this format yet (%s): only version 6.\n",
+        image::flavour_text(loaded).c_str());
   }
   const ProgramFacts facts = gather_program_facts(program);
   const int32_t function_count = static_cast<int32_t>(program.functions.size());

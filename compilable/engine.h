@@ -9,8 +9,8 @@ namespace compilable {
 
 // Writes progs.src and the source files into the output directory (render's), with a line
 // per file and a closing line of counts on the console. A program this engine cannot read
-// (another version) or a malformed one ends the run with a fatal condition; files written
-// so far stay.
-void decompile_program(const image::ProgramImage& program, int32_t version);
+// (another flavour) or a malformed one ends the run with a fatal condition; files written
+// so far stay. `loaded` says how the program was read (Reading::kDetected).
+void decompile_program(const image::ProgramImage& program, const image::LoadResult& loaded);
 
 }  // namespace compilable

@@ -31,7 +31,7 @@ bool has_immediate_def(const image::ProgramImage& program, const ProgramFacts& f
 }
 
 int covered_size(const ProgramFacts& facts, const image::DefRecord& def) {
-  if (def.ofs < facts.implied_vector.size() && facts.implied_vector[def.ofs]) {
+  if (static_cast<size_t>(def.ofs) < facts.implied_vector.size() && facts.implied_vector[def.ofs]) {
     return 3;
   }
   return cells_of(def_tag(def));

@@ -67,9 +67,14 @@ static void decompile(const Options& options) {
     render::use_output_directory(options.output_dir);
   }
   const char* path = options.input_path.c_str();
-  const image::LoadResult loaded = image::load_program_image(path);
+  const bool classic = options.engine == Engine::kClassic;
+  const image::LoadResult loaded = image::load_program_image(
+      path, classic ? image::Reading::kClassic : image::Reading::kDetected);
   render::remember_input_file(path);
   print_summary(path, loaded);
+  if (!classic) {
+    support::console_printf("Format: %s\n", image::flavour_text(loaded).c_str());
+  }
   switch (options.engine) {
     case Engine::kClassic:
       name_anonymous_functions();
@@ -78,7 +83,7 @@ static void decompile(const Options& options) {
       classic::decompile_all_functions();
       break;
     case Engine::kCompilable:
-      compilable::decompile_program(image::program, loaded.version);
+      compilable::decompile_program(image::program, loaded);
       break;
   }
 }

@@ -152,6 +152,52 @@ TEST(Summary, InputPathIsTheFirstArgumentAsGivenOrProgsDat) {
   }
 }
 
+// The compilable engine reads the flavour the bytes show and names it after the twelve
+// lines; the classic engine's console stays as it was.
+TEST(Summary, CompilableRunNamesTheFormatItRead) {
+  struct Case {
+    const char* name;
+    tests::Format format;
+    const char* format_line;
+  };
+  const Case cases[] = {
+      {"version 6", tests::Format::kVersion6, "Format: version 6"},
+      {"FTEQCC's version 6", tests::Format::kFteqccVersion6, "Format: version 6"},
+      {"FTE 16-bit", tests::Format::kFte16, "Format: FTE version 7, 16-bit records"},
+      {"FTE 32-bit", tests::Format::kFte32, "Format: FTE version 7, 32-bit records"},
+      {"uHexen2", tests::Format::kUhexen2, "Format: uHexen2 version 7, 32-bit records"},
+      {"KK", tests::Format::kKk,
+       "Format: KK version 7, 32-bit statements, 16-bit definitions (secondary version "
+       "0x57514B4B)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgsBuilder builder = tests::new_program();
+    builder.format = c.format;
+    builder.add_function(-1, 0, 0, "makevectors", "defs.qc");
+    const auto setup = [&builder] { builder.write("progs.dat"); };
+    const tests::RunResult classic = tests::run_in_temp_dir({"progs2qc"}, setup);
+    const tests::RunResult compilable = tests::run_in_temp_dir({"progs2qc", "-c"}, setup);
+    const std::vector<std::string> classic_lines = tests::split_lines(classic.console);
+    const std::vector<std::string> lines = tests::split_lines(compilable.console);
+    ASSERT_GE(classic_lines.size(), 12u) << classic.console;
+    ASSERT_GE(lines.size(), 14u) << compilable.console;
+    EXPECT_EQ(0, classic.status);
+    EXPECT_EQ(std::vector<std::string>(classic_lines.begin(), classic_lines.begin() + 12),
+              std::vector<std::string>(lines.begin(), lines.begin() + 12));
+    EXPECT_EQ(c.format_line, lines[12]);
+    EXPECT_EQ(std::string::npos, classic.console.find("Format:")) << classic.console;
+    if (c.format == tests::Format::kVersion6 || c.format == tests::Format::kFteqccVersion6) {
+      EXPECT_EQ(0, compilable.status) << compilable.console;
+    } else {
+      EXPECT_EQ(1, compilable.status);
+      EXPECT_EQ("Fatal Error - --compilable does not read this format yet (" +
+                    std::string(c.format_line).substr(8) + "): only version 6.",
+                lines.back());
+    }
+  }
+}
+
 // Builtins 1..8; 4 and 7 have empty names, 2 and 3 share one, 8 names an offset outside
 // the string area.
 ProgsBuilder unnamed_functions() {

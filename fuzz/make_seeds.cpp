@@ -99,6 +99,15 @@ ProgsBuilder loops() {
   return b;
 }
 
+// The loops in another header and record layout, with the sections version 7 adds.
+ProgsBuilder loops_as(tests::Format format) {
+  ProgsBuilder b = loops();
+  b.format = format;
+  b.linenums.assign(b.statements.size(), 7);
+  b.bodyless_functions = {"imported"};
+  return b;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,9 +119,15 @@ int main(int argc, char** argv) {
   ::mkdir(directory.c_str(), 0755);
   try {
     const std::vector<std::pair<const char*, ProgsBuilder>> seeds = {
-        {"example.dat", tests::example_program()}, {"builtins_only.dat", builtins_only()},
-        {"frame_function.dat", frame_function()},  {"loops.dat", loops()},
+        {"example.dat", tests::example_program()},
+        {"builtins_only.dat", builtins_only()},
+        {"frame_function.dat", frame_function()},
+        {"loops.dat", loops()},
         {"empty.dat", tests::new_program()},
+        {"loops_fte16.dat", loops_as(tests::Format::kFte16)},
+        {"loops_fte32.dat", loops_as(tests::Format::kFte32)},
+        {"loops_uhexen2.dat", loops_as(tests::Format::kUhexen2)},
+        {"loops_kk.dat", loops_as(tests::Format::kKk)},
     };
     for (const auto& [name, program] : seeds) {
       program.write(directory + "/" + name);

@@ -8,12 +8,15 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/run.h"
 #include "image/opcodes.h"
+#include "image/program_index.h"
 #include "support/error.h"
+#include "tests/compilers.h"
 #include "tests/fixture.h"
 #include "tests/progs_builder.h"
 #include "tests/run_harness.h"
@@ -26,7 +29,8 @@ using tests::ProgsBuilder;
 const std::string kReadFailure = "************ ERROR ***********\nFile read failure\n";
 
 // Loads the bytes as the run would, after resetting every table; a load failure propagates.
-image::LoadResult load_bytes(const std::vector<uint8_t>& bytes) {
+image::LoadResult load_bytes(const std::vector<uint8_t>& bytes,
+                             image::Reading reading = image::Reading::kClassic) {
   driver::reset_run();
   char path[] = "/tmp/progs2qc-image-XXXXXX";
   const int fd = ::mkstemp(path);
@@ -37,7 +41,7 @@ image::LoadResult load_bytes(const std::vector<uint8_t>& bytes) {
   ::close(fd);
   tests::write_file(path, std::string(bytes.begin(), bytes.end()));
   try {
-    const image::LoadResult result = image::load_program_image(path);
+    const image::LoadResult result = image::load_program_image(path, reading);
     ::unlink(path);
     return result;
   } catch (...) {
@@ -442,6 +446,415 @@ TEST(Globals, AreaGrowsWithTheHeaderCount) {
   EXPECT_EQ(0, image::global_int(70000));
 }
 
+using image::Flavour;
+using tests::Format;
+
+struct FlavourCase {
+  const char* name;
+  Format format;
+  std::optional<int32_t> version;
+  std::optional<int32_t> secondaryversion;
+  uint32_t call_op;  // a call whose b names a global, or 0 for none
+  Flavour want;
+  bool want_hexen2_calls;
+  uint32_t want_secondaryversion;
+  const char* want_text;
+};
+const FlavourCase FlavourCases[] = {
+    {"60-byte header", Format::kVersion6, {}, {}, 0, Flavour::kVersion6, false, 0, "version 6"},
+    {"version 6 in FTEQCC's 92-byte header",
+     Format::kFteqccVersion6,
+     {},
+     {},
+     0,
+     Flavour::kVersion6,
+     false,
+     0,
+     "version 6"},
+    {"version 6 with a CALL2 that has b",
+     Format::kVersion6,
+     {},
+     {},
+     image::OP_CALL2,
+     Flavour::kHexen2,
+     true,
+     0,
+     "Hexen II version 6"},
+    {"version 6 with a CALL8 that has b",
+     Format::kFteqccVersion6,
+     {},
+     {},
+     image::OP_CALL8,
+     Flavour::kHexen2,
+     true,
+     0,
+     "Hexen II version 6"},
+    {"a CALL0 with b is no Hexen II call",
+     Format::kVersion6,
+     {},
+     {},
+     image::OP_CALL0,
+     Flavour::kVersion6,
+     false,
+     0,
+     "version 6"},
+    {"a CALL1H is no Hexen II call",
+     Format::kVersion6,
+     {},
+     {},
+     105,
+     Flavour::kVersion6,
+     false,
+     0,
+     "version 6"},
+    {"FTE 16-bit",
+     Format::kFte16,
+     {},
+     {},
+     105,
+     Flavour::kFte16,
+     false,
+     0x021B1461,
+     "FTE version 7, 16-bit records"},
+    {"FTE 16-bit with a CALL1 that has b",
+     Format::kFte16,
+     {},
+     {},
+     image::OP_CALL1,
+     Flavour::kFte16,
+     true,
+     0x021B1461,
+     "FTE version 7, 16-bit records; calls with arguments in b and c, as in Hexen II"},
+    {"FTE 32-bit",
+     Format::kFte32,
+     {},
+     {},
+     0,
+     Flavour::kFte32,
+     false,
+     0x65167402,
+     "FTE version 7, 32-bit records"},
+    {"uHexen2 calls as Hexen II always",
+     Format::kUhexen2,
+     {},
+     {},
+     0,
+     Flavour::kUhexen2,
+     true,
+     0x37324855,
+     "uHexen2 version 7, 32-bit records"},
+    {"KKQW",
+     Format::kKk,
+     {},
+     {},
+     0,
+     Flavour::kKk,
+     false,
+     0x57514B4B,
+     "KK version 7, 32-bit statements, 16-bit definitions (secondary version 0x57514B4B)"},
+    {"secondary version 0 reads as KK",
+     Format::kKk,
+     {},
+     0,
+     0,
+     Flavour::kKk,
+     false,
+     0,
+     "KK version 7, 32-bit statements, 16-bit definitions (secondary version 0x00000000)"},
+    {"version 6 ignores the bytes after its 60-byte header",
+     Format::kFte16,
+     6,
+     {},
+     0,
+     Flavour::kVersion6,
+     false,
+     0,
+     "version 6"},
+    {"version 3",
+     Format::kVersion6,
+     3,
+     {},
+     0,
+     Flavour::kOtherVersion,
+     false,
+     0,
+     "version 3, unknown: read as version 6"},
+    {"version -1 with a Hexen II call",
+     Format::kVersion6,
+     -1,
+     {},
+     image::OP_CALL2,
+     Flavour::kOtherVersion,
+     true,
+     0,
+     "version -1, unknown: read as version 6; calls with arguments in b and c, as in Hexen II"},
+};
+
+TEST(Flavours, DetectedFromTheHeaderAndTheCalls) {
+  for (const FlavourCase& c : FlavourCases) {
+    SCOPED_TRACE(c.name);
+    ProgsBuilder builder = tests::new_program();
+    builder.format = c.format;
+    builder.version = c.version;
+    builder.header_override[tests::kSecondaryVersion] = c.secondaryversion;
+    if (c.call_op != 0) {
+      builder.add_statement(c.call_op, 30, 31, 0);
+    }
+    builder.add_statement(image::OP_DONE);
+    const std::vector<uint8_t> bytes = builder.bytes();
+
+    const image::LoadResult detected = load_bytes(bytes, image::Reading::kDetected);
+    EXPECT_EQ(c.want, detected.flavour);
+    EXPECT_EQ(c.want_hexen2_calls, detected.hexen2_calls);
+    EXPECT_EQ(c.want_secondaryversion, detected.extended.secondaryversion);
+    EXPECT_EQ(c.want_text, image::flavour_text(detected));
+    EXPECT_EQ(builder.version.value_or(
+                  c.format == Format::kVersion6 || c.format == Format::kFteqccVersion6 ? 6 : 7),
+              detected.version);
+
+    const image::LoadResult classic = load_bytes(bytes, image::Reading::kClassic);
+    EXPECT_EQ(Flavour::kVersion6, classic.flavour);
+    EXPECT_FALSE(classic.hexen2_calls);
+    EXPECT_EQ(0u, classic.extended.secondaryversion);
+    EXPECT_EQ(detected.version, classic.version);
+  }
+}
+
+// Which fields of a layout are 32 bits wide.
+struct LayoutCase {
+  const char* name;
+  Format format;
+  bool wide_op;
+  bool wide_operands;
+  bool wide_type;
+  bool wide_ofs;
+};
+constexpr LayoutCase LayoutCases[] = {
+    {"version 6", Format::kVersion6, false, false, false, false},
+    {"FTEQCC's version 6", Format::kFteqccVersion6, false, false, false, false},
+    {"FTE 16-bit", Format::kFte16, false, false, false, false},
+    {"FTE 32-bit", Format::kFte32, true, true, true, true},
+    {"uHexen2", Format::kUhexen2, false, true, false, true},
+    {"KK", Format::kKk, true, true, false, false},
+};
+
+// A statement as written and as a 16-bit layout reads it back under Reading::kDetected.
+struct OperandCase {
+  const char* name;
+  tests::RawStatement written;
+  image::Statement narrow;
+};
+const OperandCase OperandCases[] = {
+    {"globals above 32767 are unsigned",
+     {image::OP_STORE_F, 40000, 65535, 0},
+     {31, 40000, 65535, 0}},
+    {"GOTO jumps back by a", {image::OP_GOTO, -3, 40000, 0}, {61, -3, 40000, 0}},
+    {"IF jumps back by b", {image::OP_IF, 40000, -2, 0}, {49, 40000, -2, 0}},
+    {"IFNOT's lowest distance", {image::OP_IFNOT, 28, -32768, 32768}, {50, 28, -32768, 32768}},
+    {"SWITCH_F", {98, 50000, -9, 0}, {98, 50000, -9, 0}},
+    {"SWITCH_S", {100, 28, 3, 0}, {100, 28, 3, 0}},
+    {"CASE jumps by b", {103, 40000, -4, 0}, {103, 40000, -4, 0}},
+    {"CASERANGE jumps by c", {104, 40000, 40001, -1}, {104, 40000, 40001, -1}},
+    {"IFNOT_S", {136, 28, -7, 0}, {136, 28, -7, 0}},
+    {"IF_S", {137, 28, -8, 0}, {137, 28, -8, 0}},
+    {"SWITCH_I", {215, 60000, -5, 0}, {215, 60000, -5, 0}},
+    {"IF_F", {217, 28, -10, 0}, {217, 28, -10, 0}},
+    {"IFNOT_F", {218, 40000, -6, 0}, {218, 40000, -6, 0}},
+    {"BOUNDCHECK's bounds are unsigned", {211, 28, 40000, 65535}, {211, 28, 40000, 65535}},
+    {"CALL2H's arguments", {106, 29, 50000, 65535}, {106, 29, 50000, 65535}},
+    {"values past 16 bits keep their low half",
+     {image::OP_STORE_F, 100000, 70000, -5},
+     {31, 34464, 4464, 65531}},
+    {"the widest values", {281, INT32_MAX, INT32_MIN, -1}, {281, 65535, 0, 65535}},
+    {"a jump past 16 bits", {image::OP_GOTO, -100000, 0, 0}, {61, 31072, 0, 0}},
+    {"an op word past 16 bits", {0x12345, 1, 2, 3}, {0x2345, 1, 2, 3}},
+};
+
+struct DefCase {
+  const char* name;
+  tests::RawDef written;  // s_name is replaced by the name's offset
+  bool field;
+};
+const DefCase DefCases[] = {
+    {"saved float above 32767", {image::DEF_SAVEGLOBAL | image::ev_float, 40000, 0}, false},
+    {"shared integer past 16 bits", {0x4000 | 8, 70000, 0}, false},
+    {"type word past 16 bits", {0x18002, 0x12345, 0}, false},
+    {"offset from 2^31", {image::ev_float, INT32_MIN, 0}, false},
+    {"field at 65535", {image::ev_vector, 65535, 0}, true},
+    {"widest field offset", {image::ev_float, -1, 0}, true},
+};
+
+ProgsBuilder every_operand_and_def(Format format) {
+  ProgsBuilder b = tests::new_program();
+  b.format = format;
+  for (const OperandCase& c : OperandCases) {
+    b.statements.push_back(c.written);
+  }
+  b.add_function(1, 28, 3, "main", "main.qc", {1});
+  for (const DefCase& c : DefCases) {
+    (c.field ? b.fielddefs : b.globaldefs).push_back(c.written);
+    (c.field ? b.fielddefs : b.globaldefs).back().s_name = b.add_string(c.name);
+  }
+  b.set_int(30, -123);
+  return b;
+}
+
+TEST(Flavours, EveryLayoutDecodesItsRecordsIntoTheSameImage) {
+  for (const LayoutCase& layout : LayoutCases) {
+    SCOPED_TRACE(layout.name);
+    const ProgsBuilder builder = every_operand_and_def(layout.format);
+    const image::LoadResult loaded = load_bytes(builder.bytes(), image::Reading::kDetected);
+    ASSERT_EQ(static_cast<int32_t>(std::size(OperandCases)) + 1, program.numstatements);
+    for (size_t i = 0; i < std::size(OperandCases); ++i) {
+      const OperandCase& c = OperandCases[i];
+      SCOPED_TRACE(c.name);
+      const image::Statement& got = image::statement_at(static_cast<int64_t>(i) + 1);
+      EXPECT_EQ(layout.wide_op ? c.written.op : c.written.op & 0xffff, got.op);
+      EXPECT_EQ(layout.wide_operands ? c.written.a : c.narrow.a, got.a);
+      EXPECT_EQ(layout.wide_operands ? c.written.b : c.narrow.b, got.b);
+      EXPECT_EQ(layout.wide_operands ? c.written.c : c.narrow.c, got.c);
+    }
+    ASSERT_EQ(5, program.numglobaldefs);
+    ASSERT_EQ(3, program.numfielddefs);
+    size_t global = 1, field = 1;
+    for (const DefCase& c : DefCases) {
+      SCOPED_TRACE(c.name);
+      const image::DefRecord& got =
+          c.field ? program.fielddefs[field++] : program.globaldefs[global++];
+      EXPECT_EQ(layout.wide_type ? c.written.type : c.written.type & 0xffff, got.type);
+      EXPECT_EQ(layout.wide_ofs ? c.written.ofs : c.written.ofs & 0xffff, got.ofs);
+      EXPECT_STREQ(c.name, image::string_at(got.s_name));
+    }
+    ASSERT_EQ(2, program.numfunctions);
+    EXPECT_EQ(1, program.functions[1].first_statement);
+    EXPECT_EQ(28, program.functions[1].parm_start);
+    EXPECT_EQ(3, program.functions[1].locals);
+    EXPECT_STREQ("main", image::string_at(program.functions[1].s_name));
+    EXPECT_STREQ("main.qc", image::string_at(program.functions[1].s_file));
+    EXPECT_EQ(31, program.numpr_globals);
+    EXPECT_EQ(-123, image::global_int(30));
+    EXPECT_EQ(static_cast<int64_t>(builder.bytes().size()), loaded.file_size);
+  }
+}
+
+TEST(Flavours, LookupsByOffsetLeaveOutOffsetsPast16Bits) {
+  load_bytes(every_operand_and_def(Format::kFte32).bytes(), image::Reading::kDetected);
+  const bool saved = image::lookup_mode.use_scans;
+  for (bool scans : {false, true}) {
+    SCOPED_TRACE(scans ? "scans" : "indexes");
+    image::lookup_mode.use_scans = scans;
+    EXPECT_EQ(1, image::first_globaldef_index(40000));
+    EXPECT_EQ(-1, image::first_globaldef_index(70000));
+    EXPECT_EQ(-1, image::first_globaldef_index(0x12345));
+    EXPECT_EQ(-1, image::first_globaldef_index(INT32_MIN));
+    EXPECT_EQ(40000, image::next_defined_offset(1));
+    EXPECT_EQ(image::kOffsetLimit, image::next_defined_offset(40001));
+  }
+  image::lookup_mode.use_scans = saved;
+}
+
+TEST(Flavours, ClassicReadingTakesVersion6RecordsWhateverTheHeaderSays) {
+  load_bytes(every_operand_and_def(Format::kFte16).bytes(), image::Reading::kClassic);
+  EXPECT_EQ(-25536, image::statement_at(1).a);  // 40000, sign-extended
+  EXPECT_EQ(-1, image::statement_at(1).b);
+  EXPECT_EQ(-32768, image::statement_at(4).b);
+  EXPECT_EQ(-32768, image::statement_at(4).c);
+
+  // Each 16-byte statement reads as two: the op word's halves and a's, then b's and c's.
+  load_bytes(every_operand_and_def(Format::kFte32).bytes(), image::Reading::kClassic);
+  const image::Statement& store = image::statement_at(2);
+  EXPECT_EQ(image::OP_STORE_F, store.op);
+  EXPECT_EQ(0, store.a);
+  EXPECT_EQ(-25536, store.b);
+  EXPECT_EQ(0, store.c);
+  EXPECT_EQ(0xffffu, image::statement_at(3).op);
+  EXPECT_EQ(0, image::statement_at(3).b);
+}
+
+TEST(Flavours, Version7SectionsAreReadAndTheirAbsenceTolerated) {
+  ProgsBuilder builder = tests::new_program();
+  builder.format = Format::kFte16;
+  builder.add_statement(image::OP_RETURN);
+  builder.add_statement(image::OP_DONE);
+  builder.banner = std::string("\r\n\r\nCompiled by a test\0\r\n\r\n", 26);
+  builder.trailer = std::string("PK\5\6", 4) + std::string(18, '\0');
+  builder.linenums = {0, 12, -1};
+  builder.bodyless_functions = {"imported", "", "other"};
+  builder.header_override[tests::kOfsFiles] = 1234;  // not read
+  const std::vector<uint8_t> bytes = builder.bytes();
+
+  const image::LoadResult loaded = load_bytes(bytes, image::Reading::kDetected);
+  EXPECT_EQ(Flavour::kFte16, loaded.flavour);
+  EXPECT_EQ(1234, loaded.extended.ofsfiles);
+  EXPECT_EQ(header_field(bytes, tests::kOfsLinenums), loaded.extended.ofslinenums);
+  EXPECT_EQ(header_field(bytes, tests::kOfsBodylessFuncs), loaded.extended.ofsbodylessfuncs);
+  EXPECT_EQ(3, loaded.extended.numbodylessfuncs);
+  EXPECT_EQ(0, loaded.extended.ofs_types);
+  EXPECT_EQ(0, loaded.extended.numtypes);
+  EXPECT_EQ(0, loaded.extended.blockscompressed);
+  EXPECT_EQ(std::vector<int32_t>({0, 12, -1}), program.linenums);
+  EXPECT_EQ(std::vector<std::string>({"imported", "", "other"}), program.bodyless_functions);
+  EXPECT_EQ(image::OP_RETURN, image::statement_at(1).op);
+
+  load_bytes(bytes, image::Reading::kClassic);
+  EXPECT_TRUE(program.linenums.empty());
+  EXPECT_TRUE(program.bodyless_functions.empty());
+
+  builder.linenums.clear();
+  builder.bodyless_functions.clear();
+  const image::LoadResult bare = load_bytes(builder.bytes(), image::Reading::kDetected);
+  EXPECT_EQ(0, bare.extended.ofslinenums);
+  EXPECT_EQ(0, bare.extended.numbodylessfuncs);
+  EXPECT_TRUE(program.linenums.empty());
+  EXPECT_TRUE(program.bodyless_functions.empty());
+}
+
+// What -c cannot read ends the run before the summary; the classic engine reads on.
+struct RefusalCase {
+  const char* name;
+  Format format;
+  tests::HeaderField field;
+  int32_t value;
+  const char* message;
+};
+const RefusalCase RefusalCases[] = {
+    {"compressed statements", Format::kFte16, tests::kBlocksCompressed, 1,
+     "Compressed sections are not read (blockscompressed 0x1: statements)"},
+    {"compressed statements and globals", Format::kFte32, tests::kBlocksCompressed, 0x21,
+     "Compressed sections are not read (blockscompressed 0x21: statements, globals)"},
+    {"compressed types and an unknown section", Format::kFte16, tests::kBlocksCompressed, 0x180,
+     "Compressed sections are not read (blockscompressed 0x180: types, bit 8)"},
+    {"the highest bit", Format::kKk, tests::kBlocksCompressed, INT32_MIN,
+     "Compressed sections are not read (blockscompressed 0x80000000: bit 31)"},
+    {"a type table", Format::kFte16, tests::kNumTypes, 3,
+     "Type tables are not read (numtypes 3 at offset 0)"},
+    {"a type table's offset alone", Format::kUhexen2, tests::kOfsTypes, 92,
+     "Type tables are not read (numtypes 0 at offset 92)"},
+    {"16-bit statements under a secondary version FTE does not know", Format::kFte16,
+     tests::kSecondaryVersion, 0,
+     "Version 7 with secondary version 0x00000000: its statements are not 16-byte records"},
+};
+
+TEST(Flavours, UnreadableVersion7FilesEndTheCompilableRunWithTheirReason) {
+  for (const RefusalCase& c : RefusalCases) {
+    SCOPED_TRACE(c.name);
+    ProgsBuilder builder = tests::new_program();
+    builder.format = c.format;
+    builder.add_statement(image::OP_DONE);
+    builder.header_override[c.field] = c.value;
+    const tests::RunResult refused =
+        tests::run_in_temp_dir({"progs2qc", "-c"}, [&builder] { builder.write("progs.dat"); });
+    EXPECT_EQ(1, refused.status);
+    EXPECT_EQ(std::string("************ ERROR ***********\n") + c.message + "\n", refused.console);
+    EXPECT_TRUE(refused.files.empty());
+
+    const tests::RunResult classic =
+        tests::run_in_temp_dir({"progs2qc"}, [&builder] { builder.write("progs.dat"); });
+    EXPECT_EQ(0, classic.status) << classic.console;
+    EXPECT_EQ(1u, classic.files.count("progs.src"));
+  }
+}
+
 // The figures SOURCES.md gives for each corpus file, read from its header and sections.
 struct CorpusFile {
   const char* name;
@@ -468,9 +881,127 @@ constexpr CorpusFile CorpusFiles[] = {
     {"Naievil__nZP-qc__progs.dat", 17106, 6, 5927, 4348, 296, 100, 409, 216, 396},
 };
 
-image::LoadResult load_path(const std::string& path) {
+image::LoadResult load_path(const std::string& path,
+                            image::Reading reading = image::Reading::kClassic) {
   driver::reset_run();
-  return image::load_program_image(path.c_str());
+  return image::load_program_image(path.c_str(), reading);
+}
+
+// Operands that hold a jump distance, as the format describes them.
+bool is_jump_operand(uint32_t op, int operand) {
+  switch (op) {
+    case image::OP_GOTO:
+      return operand == 0;
+    case 104:  // CASERANGE
+      return operand == 2;
+    case image::OP_IF:
+    case image::OP_IFNOT:
+    case 98:   // SWITCH_F
+    case 99:   // SWITCH_V
+    case 100:  // SWITCH_S
+    case 101:  // SWITCH_E
+    case 102:  // SWITCH_FNC
+    case 103:  // CASE
+    case 136:  // IFNOT_S
+    case 137:  // IF_S
+    case 215:  // SWITCH_I
+    case 217:  // IF_F
+    case 218:  // IFNOT_F
+      return operand == 1;
+    default:
+      return false;
+  }
+}
+
+// The loaded program makes sense: every opcode is one a file can hold (0 .. 281), every jump
+// lands inside the statements, every other operand and every definition names a global or
+// a field that exists.
+void expect_records_inside_their_tables(const image::LoadResult& loaded) {
+  int64_t bad_ops = 0, bad_jumps = 0, bad_operands = 0, bad_defs = 0, bad_fields = 0;
+  for (int32_t i = 0; i < program.numstatements; ++i) {
+    const image::Statement& statement = program.statements[static_cast<size_t>(i)];
+    if (statement.op > 281) {
+      ++bad_ops;
+      continue;
+    }
+    const int32_t operands[] = {statement.a, statement.b, statement.c};
+    for (int k = 0; k < 3; ++k) {
+      if (is_jump_operand(statement.op, k)) {
+        const int64_t target = int64_t{i} + operands[k];
+        bad_jumps += target < 0 || target >= program.numstatements;
+      } else if (statement.op != 211 || k == 0) {  // BOUNDCHECK's b and c are bounds
+        bad_operands += operands[k] < 0 || operands[k] >= program.numpr_globals;
+      }
+    }
+  }
+  for (const image::DefRecord& def : program.globaldefs) {
+    bad_defs += def.ofs < 0 || def.ofs >= program.numpr_globals;
+  }
+  for (const image::DefRecord& def : program.fielddefs) {
+    bad_fields += def.ofs < 0 || def.ofs >= loaded.entityfields;
+  }
+  EXPECT_EQ(0, bad_ops);
+  EXPECT_EQ(0, bad_jumps);
+  EXPECT_EQ(0, bad_operands);
+  EXPECT_EQ(0, bad_defs);
+  EXPECT_EQ(0, bad_fields);
+}
+
+TEST(Corpus, FlavoursOfTheRealPrograms) {
+  const std::filesystem::path directory = PROGS2QC_CORPUS_DIR;
+  if (!std::filesystem::is_directory(directory)) {
+    GTEST_SKIP() << "no corpus at " << directory;
+  }
+  for (const CorpusFile& want : CorpusFiles) {
+    SCOPED_TRACE(want.name);
+    const std::string path = (directory / want.name).string();
+    const image::LoadResult loaded = load_path(path, image::Reading::kDetected);
+    const bool sat = std::string(want.name) == "SatGNU__satcoop2__progs.dat";
+    EXPECT_EQ(sat ? Flavour::kFte16 : Flavour::kVersion6, loaded.flavour);
+    EXPECT_FALSE(loaded.hexen2_calls);
+    EXPECT_EQ(want.numstatements, program.numstatements);
+    EXPECT_EQ(want.numglobaldefs, program.numglobaldefs);
+    EXPECT_EQ(want.numpr_globals, program.numpr_globals);
+    if (sat) {
+      expect_records_inside_their_tables(loaded);
+      EXPECT_TRUE(program.linenums.empty());
+      EXPECT_TRUE(program.bodyless_functions.empty());
+      EXPECT_EQ(0, loaded.extended.blockscompressed);
+    }
+  }
+}
+
+// v101 built by the Debian fteqcc for three targets: each is read as the flavour it is.
+TEST(FteqccBuilds, EachTargetIsDetectedAndDecodesInsideItsTables) {
+  if (tests::compiler_path(tests::Compiler::fteqcc).empty()) {
+    GTEST_SKIP() << "fteqcc is not installed";
+  }
+  if (tests::v101_source_dir().empty()) {
+    GTEST_SKIP() << "../shared/qc/v101 is absent";
+  }
+  struct Case {
+    const char* target;
+    Flavour want;
+    bool want_hexen2_calls;
+  };
+  constexpr Case cases[] = {
+      {"-Thexen2", Flavour::kHexen2, true},
+      {"-Tversion7", Flavour::kKk, false},  // secondaryversion 0, 16-byte statements
+      {"-Tfte", Flavour::kFte16, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    const tests::ScratchDirectory scratch = tests::make_scratch_directory();
+    const std::string source = tests::copy_source(tests::v101_source_dir(), scratch.path, "v101");
+    const tests::CompileResult built = tests::compile(tests::Compiler::fteqcc, source, {c.target});
+    ASSERT_EQ(0, built.status) << built.console;
+    const image::LoadResult loaded = load_path(built.progs_path, image::Reading::kDetected);
+    EXPECT_EQ(c.want, loaded.flavour);
+    EXPECT_EQ(c.want_hexen2_calls, loaded.hexen2_calls);
+    EXPECT_GT(program.numstatements, 10000);
+    EXPECT_GT(program.numfunctions, 500);
+    expect_records_inside_their_tables(loaded);
+  }
 }
 
 TEST(Corpus, EveryFileLoads) {

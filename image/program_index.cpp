@@ -63,11 +63,15 @@ void build_program_index() {
   ProgramIndex& index = program_index;
   index.first_globaldef_at.assign(kOffsetLimit, -1);
   for (int32_t i = static_cast<int32_t>(program.globaldefs.size()) - 1; i >= 0; --i) {
-    index.first_globaldef_at[program.globaldefs[i].ofs] = i;
+    if (program.globaldefs[i].ofs >= 0 && program.globaldefs[i].ofs < kOffsetLimit) {
+      index.first_globaldef_at[program.globaldefs[i].ofs] = i;
+    }
   }
   index.defined_offsets.assign(kOffsetLimit / 64, 0);
   for (const DefRecord& def : program.globaldefs) {
-    index.defined_offsets[def.ofs / 64] |= uint64_t{1} << (def.ofs % 64);
+    if (def.ofs >= 0 && def.ofs < kOffsetLimit) {
+      index.defined_offsets[def.ofs / 64] |= uint64_t{1} << (def.ofs % 64);
+    }
   }
   for (int32_t i = 1; i < static_cast<int32_t>(program.fielddefs.size()); ++i) {
     index.first_fielddef_named.emplace(string_at(program.fielddefs[i].s_name), i);
@@ -75,10 +79,13 @@ void build_program_index() {
 }
 
 int32_t first_globaldef_index(int64_t offset) {
+  if (offset < 0 || offset >= kOffsetLimit) {
+    return -1;
+  }
   if (lookup_mode.use_scans) {
     return scan_first_globaldef_index(offset);
   }
-  if (offset < 0 || offset >= kOffsetLimit || program_index.first_globaldef_at.empty()) {
+  if (program_index.first_globaldef_at.empty()) {
     return -1;
   }
   return program_index.first_globaldef_at[offset];

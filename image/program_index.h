@@ -32,7 +32,9 @@ void reset_program_index();
 // Builds every index from the freshly loaded image.
 void build_program_index();
 
-constexpr int64_t kOffsetLimit = 65536;  // definitions lie at offsets 0 .. 65535
+// Lookups by offset cover 0 .. 65535, every offset a 16-bit definition can hold; definitions
+// at other offsets (from 32-bit records) are left out of them.
+constexpr int64_t kOffsetLimit = 65536;
 
 // The first global definition (from index 0) whose ofs equals the offset, or -1.
 int32_t first_globaldef_index(int64_t offset);

@@ -23,7 +23,7 @@ void load_fixture(const ProgsBuilder& program) {
   ::close(fd);
   program.write(path);
   try {
-    image::load_program_image(path);
+    image::load_program_image(path, image::Reading::kClassic);
     classic::prepare_program();
   } catch (...) {
     ::unlink(path);

@@ -920,4 +920,206 @@ TEST(HostileRecords, WalkAfterAnAreaAtTheIntLimits) {
   }
 }
 
+// The readers of the other flavours, under -c: a damaged file is a read failure before
+// anything is printed; one that loads gets its summary and the name of its format.
+
+RunResult run_compilable_bytes(const std::vector<uint8_t>& bytes) {
+  const std::string text(bytes.begin(), bytes.end());
+  RunResult result =
+      tests::run_in_temp_dir({"progs2qc", "-c"}, [&text] { tests::write_file("progs.dat", text); });
+  EXPECT_EQ(0u, result.files.count("progs.dat")) << "the input was changed";
+  return result;
+}
+
+void expect_compilable_read_failure(const std::vector<uint8_t>& bytes) {
+  const RunResult result = run_compilable_bytes(bytes);
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ(kReadFailure, result.console);
+  EXPECT_TRUE(result.files.empty());
+}
+
+// The run got past the loader: the twelve lines, then the format's name.
+void expect_compilable_load(const std::vector<uint8_t>& bytes, const ProgsBuilder& program,
+                            const std::string& format) {
+  const RunResult result = run_compilable_bytes(bytes);
+  const std::string head = summary(program) + "Format: " + format + "\n";
+  EXPECT_EQ(head, result.console.substr(0, head.size()));
+  EXPECT_EQ(std::string::npos, result.console.find("ERROR")) << result.console;
+}
+
+struct WideFormat {
+  const char* name;
+  tests::Format format;
+  int statement_size;
+  int def_size;
+  const char* text;
+};
+constexpr WideFormat kWideFormats[] = {
+    {"FTE 32-bit", tests::Format::kFte32, 16, 12, "FTE version 7, 32-bit records"},
+    {"uHexen2", tests::Format::kUhexen2, 16, 12, "uHexen2 version 7, 32-bit records"},
+    {"KK", tests::Format::kKk, 16, 8,
+     "KK version 7, 32-bit statements, 16-bit definitions (secondary version 0x57514B4B)"},
+};
+
+int section_element_size(const WideFormat& format, const Section& section) {
+  if (section.count == tests::kNumStatements) {
+    return format.statement_size;
+  }
+  if (section.count == tests::kNumGlobaldefs || section.count == tests::kNumFielddefs) {
+    return format.def_size;
+  }
+  return section.element_size;
+}
+
+ProgsBuilder wide_program(tests::Format format) {
+  ProgsBuilder b = base_program();
+  b.format = format;
+  b.add_statement(image::OP_STORE_F, kX, kY, 0);
+  b.add_statement(image::OP_DONE);
+  b.add_function(1, 29, 0, "f", "f.qc");
+  return b;
+}
+
+TEST(HostileFormats, SectionsOf32BitRecordsAtTheirLimits) {
+  for (const WideFormat& format : kWideFormats) {
+    for (const Section& section : kSections) {
+      SCOPED_TRACE(std::string(format.name) + ", " + section.name);
+      const ProgsBuilder good = wide_program(format.format);
+      const std::vector<uint8_t> whole = good.bytes();
+      const int64_t size = static_cast<int64_t>(whole.size());
+      const int64_t length =
+          int64_t{header_field(whole, section.count)} * section_element_size(format, section);
+
+      ProgsBuilder at_end = good;  // the section moved to end exactly at the end of the file
+      at_end.header_override[section.position] = static_cast<int32_t>(size - length);
+      expect_compilable_load(at_end.bytes(), at_end, format.text);
+
+      ProgsBuilder past_end = good;
+      past_end.header_override[section.position] = static_cast<int32_t>(size - length + 1);
+      expect_compilable_read_failure(past_end.bytes());
+
+      const int64_t end = int64_t{header_field(whole, section.position)} + length;
+      expect_compilable_read_failure(std::vector<uint8_t>(whole.begin(), whole.begin() + end - 1));
+
+      // 2^28 16-byte records are 2^32 bytes: a count that wraps in 32-bit arithmetic.
+      for (int32_t count : {-1, INT_MIN, INT_MAX, 1 << 28, 1 << 27}) {
+        SCOPED_TRACE("count " + std::to_string(count));
+        ProgsBuilder b = good;
+        b.header_override[section.count] = count;
+        expect_compilable_read_failure(b.bytes());
+      }
+      for (int32_t position : {-1, INT_MIN, INT_MAX, static_cast<int32_t>(size)}) {
+        SCOPED_TRACE("position " + std::to_string(position));
+        ProgsBuilder b = good;
+        b.header_override[section.position] = position;
+        expect_compilable_read_failure(b.bytes());
+      }
+    }
+  }
+}
+
+// Operands, offsets and type words at the ends of their 32 bits load as they are.
+TEST(HostileFormats, WideValuesAtTheirLimitsLoad) {
+  for (const WideFormat& format : kWideFormats) {
+    SCOPED_TRACE(format.name);
+    ProgsBuilder b = wide_program(format.format);
+    b.statements[1] = tests::RawStatement{0xffffffffu, INT_MIN, INT_MAX, -1};
+    b.add_statement(image::OP_GOTO, INT_MIN);
+    b.add_statement(image::OP_IFNOT, kX, INT_MAX);
+    b.add_globaldef(-1, INT_MIN, "lowest");
+    b.add_globaldef(INT_MAX, INT_MAX, "highest");
+    b.add_globaldef(image::ev_float, -1, "minus one");
+    b.add_fielddef(image::ev_vector, INT_MIN, "field");
+    b.add_function(INT_MIN, INT_MAX, INT_MAX, "g", "f.qc", {255, 255, 255});
+    expect_compilable_load(b.bytes(), b, format.text);
+    EXPECT_EQ(0, run(b).status);  // the classic engine reads the bytes as 16-bit records
+  }
+}
+
+TEST(HostileFormats, Version7HeaderCutShortIsAReadFailure) {
+  ProgsBuilder b = tests::new_program();
+  b.format = tests::Format::kFte16;
+  const std::vector<uint8_t> whole = b.bytes();
+  for (size_t length : {size_t{60}, size_t{61}, size_t{88}, size_t{91}}) {
+    SCOPED_TRACE(length);
+    std::vector<uint8_t> cut(whole.begin(), whole.begin() + length);
+    for (int field = tests::kOfsStatements; field <= tests::kNumGlobals; ++field) {
+      cut[4 * field] = cut[4 * field + 1] = cut[4 * field + 2] = cut[4 * field + 3] = 0;
+    }
+    expect_compilable_read_failure(cut);
+    EXPECT_EQ(0, run_bytes(cut).status);  // the classic engine reads 60 bytes of header
+  }
+
+  ProgsBuilder header_only;  // no section at all: exactly the 92 bytes
+  header_only.format = tests::Format::kFte16;
+  header_only.strings.clear();
+  ASSERT_EQ(92u, header_only.bytes().size());
+  expect_compilable_load(header_only.bytes(), header_only, "FTE version 7, 16-bit records");
+}
+
+TEST(HostileFormats, EveryCompressedSectionIsNamed) {
+  constexpr const char* names[] = {
+      "statements",        "global definitions",
+      "field definitions", "functions",
+      "strings",           "globals",
+      "line numbers",      "types",
+  };
+  for (int bit = 0; bit < 8; ++bit) {
+    SCOPED_TRACE(names[bit]);
+    ProgsBuilder b = wide_program(tests::Format::kFte32);
+    b.header_override[tests::kBlocksCompressed] = 1 << bit;
+    const RunResult result = run_compilable_bytes(b.bytes());
+    EXPECT_EQ(1, result.status);
+    char want[200];
+    std::snprintf(want, sizeof want,
+                  "************ ERROR ***********\nCompressed sections are not read "
+                  "(blockscompressed 0x%X: %s)\n",
+                  1u << bit, names[bit]);
+    EXPECT_EQ(want, result.console);
+    EXPECT_TRUE(result.files.empty());
+  }
+}
+
+TEST(HostileFormats, DamagedLineNumbersAndImportedNamesAreReadFailures) {
+  struct Case {
+    const char* name;
+    std::function<void(ProgsBuilder&)> damage;
+  };
+  const Case cases[] = {
+      {"line numbers past the end",
+       [](ProgsBuilder& b) {
+         b.header_override[tests::kOfsLinenums] = static_cast<int32_t>(b.bytes().size()) - 4;
+       }},
+      {"line numbers at -1", [](ProgsBuilder& b) { b.header_override[tests::kOfsLinenums] = -1; }},
+      {"line numbers at INT_MAX",
+       [](ProgsBuilder& b) { b.header_override[tests::kOfsLinenums] = INT_MAX; }},
+      {"more names than there are",
+       [](ProgsBuilder& b) { b.header_override[tests::kNumBodylessFuncs] = 3; }},
+      {"INT_MAX names",
+       [](ProgsBuilder& b) { b.header_override[tests::kNumBodylessFuncs] = INT_MAX; }},
+      {"-1 names", [](ProgsBuilder& b) { b.header_override[tests::kNumBodylessFuncs] = -1; }},
+      {"names at -1", [](ProgsBuilder& b) { b.header_override[tests::kOfsBodylessFuncs] = -1; }},
+      {"names past the end",
+       [](ProgsBuilder& b) {
+         b.header_override[tests::kOfsBodylessFuncs] = static_cast<int32_t>(b.bytes().size());
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgsBuilder b = wide_program(tests::Format::kFte16);
+    b.linenums = {0, 10, 11};
+    b.bodyless_functions = {"imported", "other"};
+    c.damage(b);
+    expect_compilable_read_failure(b.bytes());
+  }
+
+  // The last name's zero byte is the last byte of the file; without it the name is cut.
+  ProgsBuilder named = wide_program(tests::Format::kFte16);
+  named.bodyless_functions = {"imported"};
+  std::vector<uint8_t> bytes = named.bytes();
+  expect_compilable_load(bytes, named, "FTE version 7, 16-bit records");
+  bytes.pop_back();
+  expect_compilable_read_failure(bytes);
+}
+
 }  // namespace

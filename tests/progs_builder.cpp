@@ -22,9 +22,64 @@ void put16(std::vector<uint8_t>& out, uint16_t value) {
   out.push_back(static_cast<uint8_t>(value >> 8));
 }
 
-void put_def(std::vector<uint8_t>& out, const RawDef& def) {
-  put16(out, def.type);
-  put16(out, def.ofs);
+enum class Width { k16, k32, kPadded32 };  // kPadded32: a 16-bit pad, the 16-bit word, then 32
+
+struct FormatRow {
+  Format format;
+  int32_t version;
+  int64_t header_size;
+  uint32_t secondaryversion;
+  Width statements;
+  Width defs;
+};
+constexpr FormatRow FormatTable[] = {
+    {Format::kVersion6, 6, 60, 0, Width::k16, Width::k16},
+    {Format::kFteqccVersion6, 6, 92, 0, Width::k16, Width::k16},
+    {Format::kFte16, 7, 92, 0x021B1461, Width::k16, Width::k16},
+    {Format::kFte32, 7, 92, 0x65167402, Width::k32, Width::k32},
+    {Format::kUhexen2, 7, 92, 0x37324855, Width::kPadded32, Width::kPadded32},
+    {Format::kKk, 7, 92, 0x57514B4B, Width::k32, Width::k16},
+};
+
+const FormatRow& format_row(Format format) {
+  for (const FormatRow& row : FormatTable) {
+    if (row.format == format) {
+      return row;
+    }
+  }
+  throw std::invalid_argument("unknown format");
+}
+
+// The first word of a record: the op or the type, in the width's own way.
+void put_word(std::vector<uint8_t>& out, Width width, uint32_t word) {
+  if (width == Width::k32) {
+    put32(out, word);
+    return;
+  }
+  if (width == Width::kPadded32) {
+    put16(out, 0);
+  }
+  put16(out, static_cast<uint16_t>(word));
+}
+
+void put_operand(std::vector<uint8_t>& out, Width width, int32_t value) {
+  if (width == Width::k16) {
+    put16(out, static_cast<uint16_t>(value));
+  } else {
+    put32(out, static_cast<uint32_t>(value));
+  }
+}
+
+void put_statement(std::vector<uint8_t>& out, Width width, const RawStatement& statement) {
+  put_word(out, width, statement.op);
+  put_operand(out, width, statement.a);
+  put_operand(out, width, statement.b);
+  put_operand(out, width, statement.c);
+}
+
+void put_def(std::vector<uint8_t>& out, Width width, const RawDef& def) {
+  put_word(out, width, static_cast<uint32_t>(def.type));
+  put_operand(out, width, def.ofs);
   put32(out, static_cast<uint32_t>(def.s_name));
 }
 
@@ -40,9 +95,8 @@ int32_t ProgsBuilder::add_string(const std::string& text) {
   return offset;
 }
 
-int ProgsBuilder::add_statement(uint16_t op, int a, int b, int c) {
-  statements.push_back(
-      RawStatement{op, static_cast<int16_t>(a), static_cast<int16_t>(b), static_cast<int16_t>(c)});
+int ProgsBuilder::add_statement(uint32_t op, int a, int b, int c) {
+  statements.push_back(RawStatement{op, a, b, c});
   return static_cast<int>(statements.size()) - 1;
 }
 
@@ -63,30 +117,30 @@ int ProgsBuilder::add_function(int32_t first_statement, int32_t parm_start, int3
   return static_cast<int>(functions.size()) - 1;
 }
 
-int ProgsBuilder::add_globaldef(uint16_t type, uint16_t ofs, const std::string& name) {
+int ProgsBuilder::add_globaldef(int32_t type, int32_t ofs, const std::string& name) {
   globaldefs.push_back(RawDef{type, ofs, add_string(name)});
   return static_cast<int>(globaldefs.size()) - 1;
 }
 
-int ProgsBuilder::add_fielddef(uint16_t type, uint16_t ofs, const std::string& name) {
+int ProgsBuilder::add_fielddef(int32_t type, int32_t ofs, const std::string& name) {
   fielddefs.push_back(RawDef{type, ofs, add_string(name)});
   return static_cast<int>(fielddefs.size()) - 1;
 }
 
 int ProgsBuilder::add_function_global(int ofs, const std::string& name, int function_index) {
-  int index = add_globaldef(image::ev_function, static_cast<uint16_t>(ofs), name);
+  int index = add_globaldef(image::ev_function, ofs, name);
   set_int(ofs, function_index);
   return index;
 }
 
 int ProgsBuilder::add_immediate_float(int ofs, float value) {
-  int index = add_globaldef(image::ev_float, static_cast<uint16_t>(ofs), "IMMEDIATE");
+  int index = add_globaldef(image::ev_float, ofs, "IMMEDIATE");
   set_float(ofs, value);
   return index;
 }
 
 int ProgsBuilder::add_immediate_string(int ofs, const std::string& text) {
-  int index = add_globaldef(image::ev_string, static_cast<uint16_t>(ofs), "IMMEDIATE");
+  int index = add_globaldef(image::ev_string, ofs, "IMMEDIATE");
   set_int(ofs, add_string(text));
   return index;
 }
@@ -114,23 +168,25 @@ void ProgsBuilder::set_vector(int ofs, float x, float y, float z) {
 }
 
 std::vector<uint8_t> ProgsBuilder::bytes() const {
+  const FormatRow& row = format_row(format);
+  const int64_t base = row.header_size;
   std::vector<uint8_t> body;
-  const uint32_t base = 60;
-  int32_t field[15] = {};
-  field[kVersion] = version;
+  auto here = [&body, base] {
+    return static_cast<int32_t>(base + static_cast<int64_t>(body.size()));
+  };
+  int32_t field[kHeaderFieldCount] = {};
+  field[kVersion] = version.value_or(row.version);
   field[kCrc] = crc;
-  field[kOfsStrings] = static_cast<int32_t>(base + body.size());
+  body.insert(body.end(), banner.begin(), banner.end());
+  field[kOfsStrings] = here();
   field[kNumStrings] = static_cast<int32_t>(strings.size());
   body.insert(body.end(), strings.begin(), strings.end());
-  field[kOfsStatements] = static_cast<int32_t>(base + body.size());
+  field[kOfsStatements] = here();
   field[kNumStatements] = static_cast<int32_t>(statements.size());
   for (const RawStatement& s : statements) {
-    put16(body, s.op);
-    put16(body, static_cast<uint16_t>(s.a));
-    put16(body, static_cast<uint16_t>(s.b));
-    put16(body, static_cast<uint16_t>(s.c));
+    put_statement(body, row.statements, s);
   }
-  field[kOfsFunctions] = static_cast<int32_t>(base + body.size());
+  field[kOfsFunctions] = here();
   field[kNumFunctions] = static_cast<int32_t>(functions.size());
   for (const RawFunction& f : functions) {
     put32(body, static_cast<uint32_t>(f.first_statement));
@@ -142,29 +198,47 @@ std::vector<uint8_t> ProgsBuilder::bytes() const {
     put32(body, static_cast<uint32_t>(f.numparms));
     body.insert(body.end(), f.parm_size.begin(), f.parm_size.end());
   }
-  field[kOfsGlobaldefs] = static_cast<int32_t>(base + body.size());
+  field[kOfsGlobaldefs] = here();
   field[kNumGlobaldefs] = static_cast<int32_t>(globaldefs.size());
   for (const RawDef& def : globaldefs) {
-    put_def(body, def);
+    put_def(body, row.defs, def);
   }
-  field[kOfsFielddefs] = static_cast<int32_t>(base + body.size());
+  field[kOfsFielddefs] = here();
   field[kNumFielddefs] = static_cast<int32_t>(fielddefs.size());
   for (const RawDef& def : fielddefs) {
-    put_def(body, def);
+    put_def(body, row.defs, def);
   }
-  field[kOfsGlobals] = static_cast<int32_t>(base + body.size());
+  field[kOfsGlobals] = here();
   field[kNumGlobals] = static_cast<int32_t>(globals.size());
   for (uint32_t cell : globals) {
     put32(body, cell);
   }
-  for (int i = 0; i < 15; ++i) {
+  const int field_count = static_cast<int>(row.header_size / 4);
+  if (field_count > kOfsFiles) {
+    if (!linenums.empty()) {
+      field[kOfsLinenums] = here();
+      for (int32_t line : linenums) {
+        put32(body, static_cast<uint32_t>(line));
+      }
+    }
+    // FTEQCC points here even when there are no names: the end of the sections.
+    field[kOfsBodylessFuncs] = here();
+    field[kNumBodylessFuncs] = static_cast<int32_t>(bodyless_functions.size());
+    for (const std::string& name : bodyless_functions) {
+      body.insert(body.end(), name.begin(), name.end());
+      body.push_back(0);
+    }
+    field[kSecondaryVersion] = static_cast<int32_t>(row.secondaryversion);
+  }
+  body.insert(body.end(), trailer.begin(), trailer.end());
+  for (int i = 0; i < field_count; ++i) {
     if (header_override[i]) {
       field[i] = *header_override[i];
     }
   }
   std::vector<uint8_t> out;
-  for (int32_t value : field) {
-    put32(out, static_cast<uint32_t>(value));
+  for (int i = 0; i < field_count; ++i) {
+    put32(out, static_cast<uint32_t>(field[i]));
   }
   out.insert(out.end(), body.begin(), body.end());
   return out;

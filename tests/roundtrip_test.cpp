@@ -131,7 +131,7 @@ Decompiled decompile_compilable(const std::string& progs_dat, const std::string&
 
 // Each function record by name: its parameter count and sizes.
 std::map<std::string, std::string> signatures_by_name(const std::string& progs_dat) {
-  image::load_program_image(progs_dat.c_str());
+  image::load_program_image(progs_dat.c_str(), image::Reading::kDetected);
   std::map<std::string, std::string> signatures;
   for (size_t f = 1; f < image::program.functions.size(); ++f) {
     const image::FunctionRecord& function = image::program.functions[f];
