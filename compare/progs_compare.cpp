@@ -111,12 +111,38 @@ constexpr OperandRow OperandTable[] = {
     {"rrw", kFloat, kFloat, kFloat},        // BITOR
 };
 static_assert(std::size(OperandTable) == 66);
-// Opcodes past the table: every operand is compared as an untyped cell.
+// Opcodes past the table: every operand is compared as an untyped cell, apart from the
+// jumps of the extended instructions (IF_S, IF_F and their negations, SWITCH, CASE,
+// CASERANGE) and the bounds BOUNDCHECK holds.
 constexpr OperandRow kUnknownOperands = {"rrr", kVoid, kVoid, kVoid};
+constexpr OperandRow kJumpB = {"rj-", kVoid, kVoid, kVoid};
+constexpr OperandRow kJumpC = {"rrj", kVoid, kVoid, kVoid};
+constexpr OperandRow kBounds = {"r--", kVoid, kVoid, kVoid};
 
 const OperandRow& operands_of(int64_t op) {
-  return op >= 0 && op < static_cast<int64_t>(std::size(OperandTable)) ? OperandTable[op]
-                                                                       : kUnknownOperands;
+  if (op >= 0 && op < static_cast<int64_t>(std::size(OperandTable))) {
+    return OperandTable[op];
+  }
+  switch (op) {
+    case 98:
+    case 99:
+    case 100:
+    case 101:
+    case 102:
+    case 103:
+    case 136:
+    case 137:
+    case 215:
+    case 217:
+    case 218:
+      return kJumpB;
+    case 104:
+      return kJumpC;
+    case 211:
+      return kBounds;
+    default:
+      return kUnknownOperands;
+  }
 }
 
 const char* roles_of(int64_t op) { return operands_of(op).roles; }
@@ -412,7 +438,7 @@ Program load_program(const std::string& path) {
   Program program;
   program.path = path;
   program.bytes = read_whole_file(path);
-  image::load_program_image(path.c_str(), image::Reading::kClassic);
+  image::load_program_image(path.c_str(), image::Reading::kDetected);
   program.image = image::program;
   image::reset_program_image();
   for (int i = 0; i < kHeaderFields; ++i) {

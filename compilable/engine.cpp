@@ -70,14 +70,27 @@ void write_file(const OutputFile& file) {
   }
 }
 
+// The line that has fteqcc write the program's own format and instructions. fteqcc reads it
+// in a source file, not in progs.src; it switches to Hexen II's target only from its
+// command line (-Thexen2), and warns here.
+std::string target_pragma(image::Flavour flavour) {
+  switch (flavour) {
+    case image::Flavour::kFte16:
+    case image::Flavour::kFte32:
+      return "#pragma target fte\n";
+    case image::Flavour::kKk:
+      return "#pragma target kk7\n";
+    case image::Flavour::kHexen2:
+    case image::Flavour::kUhexen2:
+      return "#pragma target hexen2\n";
+    default:
+      return std::string();
+  }
+}
+
 }  // namespace
 
 void decompile_program(const image::ProgramImage& program, const image::LoadResult& loaded) {
-  if (loaded.flavour != image::Flavour::kVersion6) {
-    support::fatal_error(
-        "Fatal Error - --compilable does not read this format yet (%s): only version 6.\n",
-        image::flavour_text(loaded).c_str());
-  }
   const ProgramFacts facts = gather_program_facts(program);
   const int32_t function_count = static_cast<int32_t>(program.functions.size());
 
@@ -208,7 +221,7 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
   for (size_t f = 1; f < program.functions.size(); ++f) {
     result_types += result_type_declarations(context, static_cast<int32_t>(f), typedefs);
   }
-  files[0].text = result_types + views + files[0].text;
+  files[0].text = target_pragma(loaded.flavour) + result_types + views + files[0].text;
 
   // A file of a name the run must not write (the input's, say) is written under another.
   for (OutputFile& file : files) {

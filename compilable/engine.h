@@ -8,9 +8,10 @@
 namespace compilable {
 
 // Writes progs.src and the source files into the output directory (render's), with a line
-// per file and a closing line of counts on the console. A program this engine cannot read
-// (another flavour) or a malformed one ends the run with a fatal condition; files written
-// so far stay. `loaded` says how the program was read (Reading::kDetected).
+// per file and a closing line of counts on the console. A malformed program, or one with an
+// instruction no interpreter runs, ends the run with a fatal condition; files written so
+// far stay. `loaded` says how the program was read (Reading::kDetected); a flavour
+// other than version 6 gets a first line that has fteqcc write that flavour again.
 void decompile_program(const image::ProgramImage& program, const image::LoadResult& loaded);
 
 }  // namespace compilable

@@ -96,6 +96,22 @@ int32_t add_call(Builder& b, uint32_t op, int32_t position, int32_t callee,
   return static_cast<int32_t>(b.code.exprs.size()) - 1;
 }
 
+// An instruction written as a built-in call: its operands are the arguments.
+int32_t add_intrinsic(Builder& b, uint32_t op, int32_t position,
+                      const std::vector<int32_t>& arguments) {
+  Expr expr{ExprKind::kIntrinsic,
+            -1,
+            op,
+            -1,
+            position,
+            static_cast<int32_t>(b.code.operands.size()),
+            static_cast<int32_t>(arguments.size()),
+            kUnknownType};
+  b.code.operands.insert(b.code.operands.end(), arguments.begin(), arguments.end());
+  b.code.exprs.push_back(expr);
+  return static_cast<int32_t>(b.code.exprs.size()) - 1;
+}
+
 int32_t operand_of(const Builder& b, int32_t expr, int k) {
   return b.code.operands[b.code.exprs[expr].first_operand + k];
 }
@@ -409,14 +425,45 @@ int evaluation_order(Action action, uint32_t op, int* slots) {
       return 2;
     case Action::kStorePointer:
       slots[0] = kSlotB;  // the address is taken before the value is made
-      slots[1] = kSlotA;
-      return 2;
+      slots[1] = kSlotC;  // and its word index
+      slots[2] = kSlotA;
+      return 3;
     case Action::kNot:
     case Action::kStore:
     case Action::kReturn:
     case Action::kIf:
     case Action::kIfNot:
+    case Action::kConvert:
+    case Action::kSwitch:
+    case Action::kGlobalLoad:
+    case Action::kPush:
       slots[0] = kSlotA;
+      return 1;
+    case Action::kCompoundPointer:
+      slots[0] = kSlotB;  // the address is taken before the value is made
+      slots[1] = kSlotA;
+      return 2;
+    case Action::kCompound:
+    case Action::kCase:
+    case Action::kLoadPointer:
+    case Action::kGlobalStore:
+    case Action::kRandom:
+    case Action::kCycleState:
+    case Action::kThinkTime:
+      slots[0] = kSlotA;
+      slots[1] = kSlotB;
+      return 2;
+    case Action::kCaseRange:
+    case Action::kStoreField:
+    case Action::kBitField:
+      slots[0] = kSlotA;
+      slots[1] = kSlotB;
+      slots[2] = kSlotC;
+      return 3;
+    case Action::kGlobalAddress:
+    case Action::kLoadArray:
+    case Action::kFetchGlobal:
+      slots[0] = kSlotB;
       return 1;
     case Action::kCall: {
       slots[0] = kSlotA;
@@ -764,7 +811,11 @@ void translate(Builder& b, int64_t position) {
     }
     case Action::kStorePointer: {
       const int32_t web = b.flow.read_web[(position - b.graph.first) * kReadSlots + kSlotA];
-      const int32_t target = operands[kSlotB];
+      // FTE's word index after what b points at: a member of a struct, an element.
+      const int32_t target = operands[kSlotC] >= 0
+                                 ? add_expr(b, ExprKind::kDeref, statement.op, -1, at,
+                                            {operands[kSlotB], operands[kSlotC]})
+                                 : operands[kSlotB];
       if (web < 0 && stored_again(b, position)) {
         b.chained_value =
             add_expr(b, ExprKind::kAssign, statement.op, -1, at, {target, operands[kSlotA]});
@@ -794,6 +845,9 @@ void translate(Builder& b, int64_t position) {
       BlockCode& block = b.code.blocks[b.block_index];
       block.condition = operands[kSlotA];
       block.jump_when_true = action == Action::kIf;
+      if (statement.op >= image::OPCODE_COUNT) {
+        block.condition_tag = instruction_row(statement.op).tag[0];
+      }
       break;
     }
     case Action::kCall: {
@@ -829,6 +883,93 @@ void translate(Builder& b, int64_t position) {
       const int32_t call = add_call(b, statement.op, at, callee, arguments);
       b.last_call = at;
       deliver(b, position, call, false);
+      break;
+    }
+    case Action::kConvert:
+      deliver(b, position,
+              add_expr(b, ExprKind::kConvert, statement.op, -1, at, {operands[kSlotA]}), false);
+      break;
+    case Action::kCase:
+    case Action::kCaseRange: {
+      // A row of a switch's case table: a test of the value the switch read.
+      const uint32_t opening = b.program.statements[b.graph.switch_of[position - b.graph.first]].op;
+      const bool integer = opening == 215;
+      BlockCode& block = b.code.blocks[b.block_index];
+      if (action == Action::kCase) {
+        static constexpr uint32_t Equal[] = {image::OP_EQ_F, image::OP_EQ_V, image::OP_EQ_S,
+                                             image::OP_EQ_E, image::OP_EQ_FNC};
+        const uint32_t equal =
+            integer ? 134 : Equal[opening >= 98 && opening <= 102 ? opening - 98 : 0];
+        block.condition =
+            add_expr(b, ExprKind::kBinary, equal, -1, at, {operands[kSlotA], operands[kSlotB]});
+      } else {
+        const int32_t low = add_expr(b, ExprKind::kBinary, integer ? 162 : image::OP_GE, -1, at,
+                                     {operands[kSlotA], operands[kSlotB]});
+        const int32_t high = add_expr(b, ExprKind::kBinary, integer ? 161 : image::OP_LE, -1, at,
+                                      {operands[kSlotA], operands[kSlotC]});
+        block.condition = add_expr(b, ExprKind::kBinary, image::OP_AND, -1, at, {low, high});
+      }
+      block.jump_when_true = true;
+      break;
+    }
+    case Action::kStoreField: {
+      const int32_t field = b.code.exprs[operands[kSlotB]].kind == ExprKind::kGlobal ||
+                                    b.code.exprs[operands[kSlotB]].kind == ExprKind::kConstant
+                                ? add_expr(b, ExprKind::kField, 0, statement.b, -1, {})
+                                : operands[kSlotB];
+      const int32_t target =
+          add_expr(b, ExprKind::kLoad, image::OP_ADDRESS, -1, at, {operands[kSlotA], field});
+      emit(b, StmtKind::kExpr,
+           add_expr(b, ExprKind::kAssign, statement.op, -1, at, {target, operands[kSlotC]}), -1,
+           at);
+      break;
+    }
+    case Action::kLoadPointer: {
+      const int32_t pointer = operands[kSlotA];
+      const int32_t made =
+          operands[kSlotB] >= 0
+              ? add_expr(b, ExprKind::kDeref, statement.op, -1, at, {pointer, operands[kSlotB]})
+              : add_expr(b, ExprKind::kDeref, statement.op, -1, at, {pointer});
+      deliver(b, position, made, false);
+      break;
+    }
+    case Action::kGlobalAddress:
+    case Action::kLoadArray:
+    case Action::kFetchGlobal:
+      deliver(b, position,
+              add_expr(b, ExprKind::kElement, statement.op, statement.a, at, {operands[kSlotB]}),
+              false);
+      break;
+    case Action::kCompound:
+    case Action::kCompoundPointer: {
+      const int32_t assign = add_expr(b, ExprKind::kAssign, statement.op, -1, at,
+                                      {operands[kSlotB], operands[kSlotA]});
+      if (action == Action::kCompoundPointer &&
+          b.flow.access[position - b.graph.first].write.size > 0 && statement.c != 0) {
+        deliver(b, position, assign, false);  // its new value is used
+      } else {
+        emit(b, StmtKind::kExpr, assign, -1, at);
+      }
+      break;
+    }
+    case Action::kRandom:
+    case Action::kPush:
+    case Action::kGlobalLoad:
+    case Action::kBitField: {
+      std::vector<int32_t> arguments;
+      for (int slot : {kSlotA, kSlotB, kSlotC}) {
+        if (operands[slot] >= 0) {
+          arguments.push_back(operands[slot]);
+        }
+      }
+      deliver(b, position, add_intrinsic(b, statement.op, at, arguments), false);
+      break;
+    }
+    case Action::kCycleState:
+    case Action::kThinkTime:
+    case Action::kGlobalStore: {
+      emit(b, StmtKind::kExpr,
+           add_intrinsic(b, statement.op, at, {operands[kSlotA], operands[kSlotB]}), -1, at);
       break;
     }
     case Action::kState:

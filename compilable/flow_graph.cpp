@@ -15,14 +15,22 @@ std::string function_label(const image::ProgramImage& program, int32_t function_
   return name[0] != '\0' ? name : "function" + std::to_string(function_index);
 }
 
+bool is_branch(Action action) {
+  return action == Action::kIf || action == Action::kIfNot || action == Action::kCase ||
+         action == Action::kCaseRange;
+}
+
+bool is_jump(Action action) {
+  return action == Action::kGoto || action == Action::kSwitch || is_branch(action);
+}
+
 bool ends_block(Action action) {
-  return action == Action::kGoto || action == Action::kIf || action == Action::kIfNot ||
-         action == Action::kReturn || action == Action::kDone;
+  return is_jump(action) || action == Action::kReturn || action == Action::kDone;
 }
 
 void check_operands(const image::ProgramImage& program, const ProgramFacts& facts,
                     int32_t function_index, int64_t position) {
-  const StaticAccess access = static_access(program.statements[position]);
+  const StaticAccess access = static_access(program.statements[position], facts.hexen2_calls);
   auto check = [&](int32_t offset) {
     if (offset < 0 || offset >= facts.cell_count) {
       support::fatal_error(
@@ -80,6 +88,7 @@ FlowGraph build_flow_graph(const image::ProgramImage& program, const ProgramFact
     }
   };
   reached[0] = 1;
+  graph.switch_of.assign(static_cast<size_t>(size), -1);
   while (!pending.empty()) {
     const int64_t position = pending.back();
     pending.pop_back();
@@ -94,8 +103,29 @@ FlowGraph build_flow_graph(const image::ProgramImage& program, const ProgramFact
       case Action::kGoto:
         visit(position, jump_target(statement, position), true);
         break;
+      case Action::kSwitch: {
+        // The case table the switch jumps to compares the value the switch read.
+        const int64_t table = jump_target(statement, position);
+        visit(position, table, true);
+        for (int64_t q = table; q >= graph.first && q < graph.end; ++q) {
+          const Action row = action_of(program.statements[q].op);
+          if (row != Action::kCase && row != Action::kCaseRange) {
+            break;
+          }
+          graph.switch_of[q - graph.first] = static_cast<int32_t>(position);
+        }
+        break;
+      }
       case Action::kIf:
       case Action::kIfNot:
+      case Action::kCase:
+      case Action::kCaseRange:
+        if ((action == Action::kCase || action == Action::kCaseRange) &&
+            graph.switch_of[position - graph.first] < 0) {
+          support::fatal_error(
+              "Fatal Error - %s: the case at instruction %lld follows no switch.\n", label.c_str(),
+              static_cast<long long>(position));
+        }
         visit(position, jump_target(statement, position), true);
         visit(position, position + 1, true);
         break;
@@ -113,8 +143,7 @@ FlowGraph build_flow_graph(const image::ProgramImage& program, const ProgramFact
   for (int64_t i = 0; i < size; ++i) {
     const image::Statement& statement = program.statements[graph.first + i];
     const Action action = action_of(statement.op);
-    if (!reached[i] &&
-        (action == Action::kGoto || action == Action::kIf || action == Action::kIfNot)) {
+    if (!reached[i] && is_jump(action)) {
       const int64_t target = jump_target(statement, graph.first + i);
       if (target >= graph.first && target < graph.end && reached[target - graph.first]) {
         leader[target - graph.first] = 1;
@@ -145,11 +174,14 @@ FlowGraph build_flow_graph(const image::ProgramImage& program, const ProgramFact
     const image::Statement& last = program.statements[block.last];
     switch (action_of(last.op)) {
       case Action::kGoto:
+      case Action::kSwitch:
         block.exit = BlockExit::kGoto;
         block.successors[0] = block_of(graph, jump_target(last, block.last));
         break;
       case Action::kIf:
       case Action::kIfNot:
+      case Action::kCase:
+      case Action::kCaseRange:
         block.exit = BlockExit::kBranch;
         block.successors[0] = block_of(graph, block.last + 1);
         block.successors[1] = block_of(graph, jump_target(last, block.last));

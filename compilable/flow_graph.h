@@ -11,8 +11,8 @@ namespace compilable {
 
 enum class BlockExit : uint8_t {
   kFall,    // runs on into the next instruction
-  kGoto,    // GOTO
-  kBranch,  // IF or IFNOT: successors[0] when not taken, successors[1] when taken
+  kGoto,    // GOTO, or SWITCH to its case table
+  kBranch,  // IF, IFNOT or CASE: successors[0] when not taken, successors[1] when taken
   kReturn,  // RETURN or DONE
 };
 
@@ -30,6 +30,8 @@ struct FlowGraph {
   int32_t end;
   std::vector<Block> blocks;      // in the order of their first instruction; blocks[0] is the entry
   std::vector<int32_t> block_at;  // for each instruction of [first, end): its block, or -1
+  // For each CASE and CASERANGE of [first, end): the SWITCH whose table holds it, or -1.
+  std::vector<int32_t> switch_of;
 };
 
 // Ends the run with a message when the reachable code leaves the function, runs past its

@@ -67,7 +67,10 @@ std::vector<uint8_t> declared_cells(const image::ProgramImage& program, const Pr
     }
     const image::DefRecord& def = program.globaldefs[d];
     // A pointer is declared only as its uses type it (and not at all when they do not).
-    declared[cell] = def.ofs == cell && !is_vector_component(program, facts, global_named, def);
+    // An array is declared whole at its first cell.
+    const bool inside_array = facts.array_of[cell] >= 0 && facts.array_of[cell] != cell;
+    declared[cell] =
+        def.ofs == cell && !inside_array && !is_vector_component(program, facts, global_named, def);
   }
   return declared;
 }

@@ -146,7 +146,8 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
   // Fields first: the engine and the compilers know the system fields by name.
   for (size_t i = 1; i < program.fielddefs.size(); ++i) {
     const image::DefRecord& field = program.fielddefs[i];
-    if (facts.field_at[field.ofs] != static_cast<int32_t>(i)) {
+    if (field.ofs < 0 || field.ofs >= facts.field_limit ||
+        facts.field_at[field.ofs] != static_cast<int32_t>(i)) {
       continue;
     }
     const std::string wanted = def_name(field);
@@ -157,7 +158,8 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
   // Global definitions of the global scope, in table order: the declaration order.
   for (size_t d = 0; d < program.globaldefs.size(); ++d) {
     const image::DefRecord& def = program.globaldefs[d];
-    if (!has_real_name(def) || def.ofs >= facts.cell_count || facts.named_cover[def.ofs] < 0) {
+    if (!has_real_name(def) || def.ofs < 0 || def.ofs >= facts.cell_count ||
+        facts.named_cover[def.ofs] < 0) {
       continue;
     }
     const image::DefRecord& first = program.globaldefs[facts.named_cover[def.ofs]];
@@ -188,6 +190,14 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
     std::string wanted = def_name(def);
     if (facts.implied_vector[def.ofs]) {
       wanted.resize(wanted.size() - 2);  // "v_x" names the vector "v"
+    }
+    if (facts.array_of[def.ofs] >= 0) {
+      if (facts.array_of[def.ofs] != def.ofs) {
+        continue;  // an element: the array's name covers it
+      }
+      if (wanted.size() > 3 && wanted.compare(wanted.size() - 3, 3, "[0]") == 0) {
+        wanted.resize(wanted.size() - 3);  // "a[0]" names the array "a"
+      }
     }
     const int32_t function = function_constant(program, facts, def);
     const bool in_code = used.cells[def.ofs] || (function > 0 && used.functions[function]);

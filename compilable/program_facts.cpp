@@ -64,30 +64,44 @@ int32_t named_def_at(const image::ProgramImage& program, const ProgramFacts& fac
 
 namespace {
 
+// Offsets a damaged 32-bit file may give its definitions are bounded: a global definition
+// further past the loaded cells, or a field one further than this, names nothing the
+// program can use, and is left out of the indexes.
+constexpr int64_t kOffsetSlack = 65536;
+
+bool indexed_offset(int64_t offset, int64_t limit) { return offset >= 0 && offset < limit; }
+
 void index_definitions(const image::ProgramImage& program, ProgramFacts& facts) {
   // Definitions may name offsets past the loaded cells; the index covers those too.
   int64_t limit = facts.cell_count;
+  const int64_t bound = int64_t{facts.cell_count} + kOffsetSlack;
   for (const image::DefRecord& def : program.globaldefs) {
-    limit = std::max<int64_t>(limit, int64_t{def.ofs} + 1);
+    if (indexed_offset(def.ofs, bound)) {
+      limit = std::max<int64_t>(limit, int64_t{def.ofs} + 1);
+    }
   }
   facts.defs_start.assign(static_cast<size_t>(limit) + 1, 0);
   for (const image::DefRecord& def : program.globaldefs) {
-    ++facts.defs_start[def.ofs + 1];
+    if (indexed_offset(def.ofs, limit)) {
+      ++facts.defs_start[def.ofs + 1];
+    }
   }
   for (int64_t o = 0; o < limit; ++o) {
     facts.defs_start[o + 1] += facts.defs_start[o];
   }
-  facts.defs_at.assign(program.globaldefs.size(), 0);
+  facts.defs_at.assign(static_cast<size_t>(facts.defs_start[limit]), 0);
   std::vector<int32_t> fill(facts.defs_start.begin(), facts.defs_start.end() - 1);
   for (size_t i = 0; i < program.globaldefs.size(); ++i) {
-    facts.defs_at[fill[program.globaldefs[i].ofs]++] = static_cast<int32_t>(i);
+    if (indexed_offset(program.globaldefs[i].ofs, limit)) {
+      facts.defs_at[fill[program.globaldefs[i].ofs]++] = static_cast<int32_t>(i);
+    }
   }
 }
 
 void find_written_cells(const image::ProgramImage& program, ProgramFacts& facts) {
   facts.written.assign(static_cast<size_t>(facts.cell_count), 0);
   for (int64_t p = 0; p < program.numstatements; ++p) {
-    const CellRange write = static_access(program.statements[p]).write;
+    const CellRange write = static_access(program.statements[p], facts.hexen2_calls).write;
     for (int k = 0; k < write.size; ++k) {
       const int64_t cell = int64_t{write.offset} + k;
       if (cell >= 0 && cell < facts.cell_count) {
@@ -152,12 +166,14 @@ void find_area_owners(const image::ProgramImage& program, ProgramFacts& facts) {
 void index_fields(const image::ProgramImage& program, ProgramFacts& facts) {
   facts.field_limit = 0;
   for (const image::DefRecord& def : program.fielddefs) {
-    facts.field_limit = std::max(facts.field_limit, def.ofs + cells_of(def_tag(def)));
+    if (indexed_offset(def.ofs, kOffsetSlack)) {
+      facts.field_limit = std::max(facts.field_limit, def.ofs + cells_of(def_tag(def)));
+    }
   }
   facts.field_at.assign(static_cast<size_t>(facts.field_limit), -1);
   for (size_t i = 1; i < program.fielddefs.size(); ++i) {
     const image::DefRecord& def = program.fielddefs[i];
-    if (facts.field_at[def.ofs] < 0) {
+    if (indexed_offset(def.ofs, kOffsetSlack) && facts.field_at[def.ofs] < 0) {
       facts.field_at[def.ofs] = static_cast<int32_t>(i);
     }
   }
@@ -166,6 +182,9 @@ void index_fields(const image::ProgramImage& program, ProgramFacts& facts) {
   std::unordered_map<std::string, int32_t> by_name;  // offset and name -> first field
   for (size_t i = 1; i < program.fielddefs.size(); ++i) {
     const image::DefRecord& def = program.fielddefs[i];
+    if (!indexed_offset(def.ofs, kOffsetSlack)) {
+      continue;
+    }
     by_name.emplace(std::to_string(def.ofs) + ":" + def_name(def), static_cast<int32_t>(i));
   }
   facts.field_of_global.assign(program.globaldefs.size(), -1);
@@ -231,17 +250,87 @@ void find_named_covers(const image::ProgramImage& program, ProgramFacts& facts) 
   }
 }
 
+// The element count of the array starting at `base`: its definitions "name[0]", "name[1]"
+// ... one element apart; else Hexen II's bound (the largest index, in the cell before the
+// array); else one.
+int32_t array_length_at(const image::ProgramImage& program, const ProgramFacts& facts, int64_t base,
+                        int width, bool bounded) {
+  const int32_t first = named_def_at(program, facts, base);
+  const std::string name = first >= 0 ? def_name(program.globaldefs[first]) : "";
+  int32_t count = 0;
+  if (name.size() > 3 && name.compare(name.size() - 3, 3, "[0]") == 0) {
+    const std::string stem = name.substr(0, name.size() - 3);
+    count = 1;
+    for (int64_t cell = base + width; cell < facts.cell_count; cell += width) {
+      bool found = false;
+      const std::string wanted = stem + "[" + std::to_string(count) + "]";
+      for (int32_t i = facts.defs_start[cell]; i < facts.defs_start[cell + 1] && !found; ++i) {
+        found = wanted == def_name(program.globaldefs[facts.defs_at[i]]);
+      }
+      if (!found) {
+        break;
+      }
+      ++count;
+    }
+    return count;
+  }
+  if (bounded && base > 0) {
+    const int64_t largest = image::global_int(base - 1);
+    if (largest >= 0 && base + (largest + 1) * width <= facts.cell_count) {
+      return static_cast<int32_t>(largest + 1);
+    }
+  }
+  return 1;
+}
+
+void find_arrays(const image::ProgramImage& program, ProgramFacts& facts) {
+  facts.array_length.assign(static_cast<size_t>(facts.cell_count), 0);
+  facts.array_width.assign(static_cast<size_t>(facts.cell_count), 0);
+  facts.array_of.assign(static_cast<size_t>(facts.cell_count), -1);
+  for (int64_t p = 0; p < program.numstatements; ++p) {
+    const image::Statement& statement = program.statements[p];
+    const InstructionRow& row = instruction_row(statement.op);
+    const bool indexed = row.action == Action::kGlobalAddress || row.action == Action::kLoadArray ||
+                         row.action == Action::kFetchGlobal;
+    const int64_t base = statement.a;
+    if (!indexed || base <= 0 || base >= facts.cell_count || facts.array_length[base] > 0) {
+      continue;
+    }
+    int width = row.action == Action::kGlobalAddress ? 1 : value_cells(row.tag[2]);
+    const int32_t def = named_def_at(program, facts, base);
+    if (row.action == Action::kGlobalAddress && def >= 0) {
+      width = cells_of(def_tag(program.globaldefs[def]));
+    }
+    const int32_t length =
+        array_length_at(program, facts, base, width, row.action == Action::kFetchGlobal);
+    facts.array_length[base] = length;
+    facts.array_width[base] = static_cast<int8_t>(width);
+    for (int64_t cell = base; cell < base + int64_t{length} * width && cell < facts.cell_count;
+         ++cell) {
+      facts.array_of[cell] = static_cast<int32_t>(base);
+    }
+  }
+}
+
 }  // namespace
 
 ProgramFacts gather_program_facts(const image::ProgramImage& program) {
   ProgramFacts facts{};
   facts.cell_count = static_cast<int32_t>(program.globals.size());
+  // Hexen II's compilers put the first two arguments of every call in b and c; a classic
+  // call leaves them 0.
+  for (int64_t p = 0; p < program.numstatements && !facts.hexen2_calls; ++p) {
+    const image::Statement& statement = program.statements[p];
+    facts.hexen2_calls =
+        statement.op > image::OP_CALL0 && statement.op <= image::OP_CALL8 && statement.b != 0;
+  }
   index_definitions(program, facts);
   find_written_cells(program, facts);
   find_code_ends(program, facts);
   find_area_owners(program, facts);
   index_fields(program, facts);
   find_named_covers(program, facts);
+  find_arrays(program, facts);
   return facts;
 }
 

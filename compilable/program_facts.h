@@ -13,6 +13,7 @@ namespace compilable {
 
 struct ProgramFacts {
   int32_t cell_count;  // global cells loaded
+  bool hexen2_calls;   // CALL1..CALL8 carry their first two arguments in b and c
   // The global definitions at each offset, in table order: defs_at[defs_start[o] .. defs_start[o +
   // 1]).
   std::vector<int32_t> defs_start;
@@ -35,6 +36,12 @@ struct ProgramFacts {
   // A vector known only by its components' names "v_x", "v_y", "v_z" starts at the cell;
   // named_cover gives its "v_x" for all three cells.
   std::vector<uint8_t> implied_vector;
+  // Arrays that the extended instructions index, by global cell: at an array's first cell
+  // its element count and element width in cells (0 elsewhere); for every cell of an array
+  // the array's first cell (-1 elsewhere).
+  std::vector<int32_t> array_length;
+  std::vector<int8_t> array_width;
+  std::vector<int32_t> array_of;
 };
 
 ProgramFacts gather_program_facts(const image::ProgramImage& program);

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <utility>
 
+#include "compilable/instructions.h"
 #include "compilable/literals.h"
 #include "image/opcodes.h"
 
@@ -25,6 +27,16 @@ const char* base_type_name(int tag) {
       return "vector";
     case image::ev_entity:
       return "entity";
+    case kIntegerTag:
+      return "int";
+    case kUnsignedTag:
+      return "unsigned int";
+    case kInt64Tag:
+      return "long";
+    case kUint64Tag:
+      return "unsigned long";
+    case kDoubleTag:
+      return "double";
     default:
       return "float";
   }
@@ -253,10 +265,24 @@ int32_t operand(const Printer& p, int32_t expr, int k) {
 
 // Binding strength of an operator in qcc (smaller binds tighter) and in C (larger binds
 // tighter); an operand is bracketed when either reading would otherwise differ.
-int qcc_level(uint32_t op) { return image::OpcodeTable[op].priority; }
+int qcc_level(uint32_t op) { return instruction_row(op).priority; }
 
 int c_level(uint32_t op) {
   using namespace image;
+  if (op >= OPCODE_COUNT) {
+    // The extended operators, by their symbol.
+    static constexpr std::pair<const char*, int> Levels[] = {
+        {"*", 13}, {"/", 13},  {"+", 12}, {"-", 12},  {"<<", 11}, {">>", 11},
+        {"<", 10}, {"<=", 10}, {">", 10}, {">=", 10}, {"==", 9},  {"!=", 9},
+        {"&", 8},  {"^", 7},   {"|", 6},  {"&&", 5},  {"||", 4}};
+    const std::string symbol = instruction_row(op).symbol;
+    for (const auto& [text, level] : Levels) {
+      if (symbol == text) {
+        return level;
+      }
+    }
+    return 9;
+  }
   switch (op) {
     case OP_MUL_F:
     case OP_MUL_V:
@@ -297,6 +323,8 @@ bool is_primary(const Printer& p, int32_t expr) {
       return true;
     case ExprKind::kConstant:
     case ExprKind::kLiteral:
+    case ExprKind::kElement:
+    case ExprKind::kIntrinsic:
       return true;
     default:
       return false;
@@ -304,6 +332,45 @@ bool is_primary(const Printer& p, int32_t expr) {
 }
 
 void print_expr(Printer& p, int32_t expr);
+
+// The index of an array element as the source writes it: the compiler converts a float
+// index to an int and scales it by the element's width itself.
+void print_index(Printer& p, int32_t index, int width) {
+  const Expr& e = p.code.exprs[index];
+  if (e.kind == ExprKind::kConvert && e.op == 123) {  // CONV_FTOI
+    print_index(p, operand(p, index, 0), width);
+    return;
+  }
+  if (width > 1 && e.kind == ExprKind::kBinary && (e.op == image::OP_MUL_F || e.op == 132)) {
+    const Expr& scale = p.code.exprs[operand(p, index, 1)];
+    const bool by_width =
+        (scale.kind == ExprKind::kConstant || scale.kind == ExprKind::kGlobal) &&
+        scale.component < 0 &&
+        (e.op == image::OP_MUL_F ? image::global_float(scale.ref) == static_cast<float>(width)
+                                 : image::global_int(scale.ref) == width);
+    if (by_width) {
+      print_expr(p, operand(p, index, 0));
+      return;
+    }
+  }
+  print_expr(p, index);
+}
+
+// How an instruction written as a built-in call is spelled.
+const char* intrinsic_name(uint32_t op) {
+  switch (op) {
+    case 92:
+    case 93:
+    case 94:
+      return "random";
+    case 95:
+    case 96:
+    case 97:
+      return "randomv";
+    default:
+      return nullptr;
+  }
+}
 
 // The view a call reads a function's result through, when it takes the result as another
 // type than the function's declared one; else null.
@@ -362,6 +429,15 @@ bool operand_needs_brackets(const Printer& p, uint32_t parent, int32_t child, bo
 std::string leaf_name(const Printer& p, const Expr& e) {
   switch (e.kind) {
     case ExprKind::kGlobal: {
+      const int32_t array = p.context.facts.array_of[e.ref];
+      if (array >= 0) {
+        // An element of an array, read where it lies.
+        const int width = p.context.facts.array_width[array];
+        const int64_t at = e.ref - array + std::max<int>(e.component, 0);
+        std::string name = p.context.names.cells[array] + "[" + std::to_string(at / width) + "]";
+        return width == 3 && (e.component >= 0 || at % 3 != 0) ? name + ComponentSuffix[at % 3]
+                                                               : name;
+      }
       std::string name = p.context.names.cells[e.ref];
       if (name.empty()) {
         name = "global" + std::to_string(e.ref);
@@ -420,7 +496,7 @@ void print_expr(Printer& p, int32_t expr) {
       const int32_t right = operand(p, expr, 1);
       print_bracketed(p, left, operand_needs_brackets(p, e.op, left, false));
       p.out += ' ';
-      p.out += image::OpcodeTable[e.op].symbol;
+      p.out += instruction_row(e.op).symbol;
       p.out += ' ';
       print_bracketed(p, right, operand_needs_brackets(p, e.op, right, true));
       break;
@@ -465,9 +541,75 @@ void print_expr(Printer& p, int32_t expr) {
       p.assign_target = true;
       print_expr(p, operand(p, expr, 0));
       p.assign_target = false;
-      p.out += " = ";
+      const InstructionRow& row = instruction_row(e.op);
+      const bool compound =
+          row.action == Action::kCompound || row.action == Action::kCompoundPointer;
+      p.out += compound ? std::string(" ") + row.symbol + " " : std::string(" = ");
       const int32_t value = operand(p, expr, 1);
       print_expr(p, value);
+      break;
+    }
+    case ExprKind::kConvert: {
+      const int32_t value = operand(p, expr, 0);
+      p.out += std::string("(") + base_type_name(instruction_row(e.op).tag[2]) + ")";
+      print_bracketed(p, value, !is_primary(p, value));
+      break;
+    }
+    case ExprKind::kElement: {
+      const InstructionRow& row = instruction_row(e.op);
+      if (row.action == Action::kGlobalAddress && !p.assign_target) {
+        p.out += '&';
+      }
+      p.assign_target = false;
+      const int64_t length = p.context.facts.array_length[e.ref];
+      const int width = row.action == Action::kGlobalAddress ? p.context.facts.array_width[e.ref]
+                                                             : value_cells(row.tag[2]);
+      p.out += p.context.names.cells[e.ref].empty() ? "global" + std::to_string(e.ref)
+                                                    : p.context.names.cells[e.ref];
+      p.out += '[';
+      print_index(p, operand(p, expr, 0), length > 0 ? width : 1);
+      p.out += ']';
+      break;
+    }
+    case ExprKind::kDeref: {
+      p.assign_target = false;
+      const int32_t pointer = operand(p, expr, 0);
+      if (e.operand_count > 1) {
+        print_bracketed(p, pointer, !is_primary(p, pointer));
+        p.out += '[';
+        print_expr(p, operand(p, expr, 1));
+        p.out += ']';
+      } else {
+        p.out += '*';
+        print_bracketed(p, pointer, !is_primary(p, pointer));
+      }
+      break;
+    }
+    case ExprKind::kIntrinsic: {
+      if (e.op == 87) {  // THINKTIME
+        p.out += "thinktime ";
+        print_expr(p, operand(p, expr, 0));
+        p.out += " : ";
+        print_expr(p, operand(p, expr, 1));
+        break;
+      }
+      const char* name = intrinsic_name(e.op);
+      std::string spelled = name != nullptr ? name : instruction_row(e.op).name;
+      if (name == nullptr) {
+        // No source spells it: the instruction's own name, lower case, as a call.
+        for (char& c : spelled) {
+          c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        spelled = "__" + spelled;
+      }
+      p.out += spelled + " (";
+      for (int k = 0; k < e.operand_count; ++k) {
+        if (k > 0) {
+          p.out += ", ";
+        }
+        print_expr(p, operand(p, expr, k));
+      }
+      p.out += ')';
       break;
     }
   }
@@ -680,6 +822,29 @@ std::string global_declaration(SourceContext& context, int64_t cell) {
     type = context.types.cells[cell];
   }
   const bool saved = (def.type & image::DEF_SAVEGLOBAL) != 0;
+  const int32_t length = context.facts.array_length[cell];
+  if (length > 0) {
+    // An array, with its elements' values when any is not zero.
+    const int width = context.facts.array_width[cell];
+    Type element = context.types.cells[cell];
+    if (element.tag == kUnknownTag || element.tag == image::ev_pointer) {
+      element = type;
+    }
+    std::string text =
+        type_text(context, element) + " " + name + "[" + std::to_string(length) + "]";
+    bool zero = true;
+    for (int64_t k = 0; k < int64_t{length} * width; ++k) {
+      zero = zero && image::global_cell(cell + k) == 0;
+    }
+    if (!zero && !context.facts.written[cell]) {
+      text += " = {";
+      for (int64_t k = 0; k < length; ++k) {
+        text += (k > 0 ? ", " : "") + constant_text(context, cell + k * width, element);
+      }
+      text += "}";
+    }
+    return text + ";\n";
+  }
   switch (type.tag) {
     case image::ev_pointer:
       // Declared as its uses type it (fteqcc reads "float *p;"), and not when none do.

@@ -31,6 +31,11 @@ enum class ExprKind : uint8_t {
   kCall,      // op; callee operand 0, arguments from operand 1
   kAssign,    // op (the store); target operand 0, value operand 1; its value is the value
   kLiteral,   // a whole number written as itself: the number in `ref`
+  // Extended instructions:
+  kConvert,    // op; operand 0 as the op's result type
+  kElement,    // op; the element of the array at global cell `ref` at index operand 0
+  kDeref,      // op; what pointer operand 0 points at, at word index operand 1 when present
+  kIntrinsic,  // op; an instruction written as a built-in call: operands as arguments
 };
 
 struct Expr {
@@ -64,6 +69,9 @@ struct BlockCode {
   std::vector<int32_t> statements;
   int32_t condition;    // expression, or -1 when the block does not branch
   bool jump_when_true;  // IF (true) or IFNOT (false)
+  // The type the test reads the condition as (IF_F, IF_S and their negations), or
+  // kUnknownTag when it tests the raw word.
+  int8_t condition_tag = -1;
 };
 
 enum class VariableKind : uint8_t {

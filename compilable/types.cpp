@@ -19,7 +19,8 @@ int32_t function_in_cell(const image::ProgramImage& program, int64_t cell) {
 
 int32_t function_constant(const image::ProgramImage& program, const ProgramFacts& facts,
                           const image::DefRecord& def) {
-  if (def_tag(def) != image::ev_function || def.ofs >= facts.cell_count || facts.written[def.ofs]) {
+  if (def_tag(def) != image::ev_function || def.ofs < 0 || def.ofs >= facts.cell_count ||
+      facts.written[def.ofs]) {
     return -1;
   }
   const int32_t function = function_in_cell(program, def.ofs);
@@ -41,8 +42,8 @@ Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
   if (tag < 0 || tag > image::ev_pointer) {
     return Type{image::ev_float, kUnknownTag, -1};
   }
-  const bool variable =
-      def.ofs < facts.cell_count && (facts.written[def.ofs] || facts.area_owner[def.ofs] > 0);
+  const bool variable = def.ofs >= 0 && def.ofs < facts.cell_count &&
+                        (facts.written[def.ofs] || facts.area_owner[def.ofs] > 0);
   if (tag == image::ev_field && variable) {
     return type;  // a parameter or variable of field type: its uses tell which field type
   }
@@ -130,6 +131,13 @@ struct Classes {
 };
 
 Type tag_type(int tag) { return Type{static_cast<int8_t>(tag), kUnknownTag, -1}; }
+
+// A tag an instruction gives an operand; void says nothing (any type fits).
+void require_tag(Classes& classes, int32_t x, int tag) {
+  if (tag != image::ev_void) {
+    classes.require(x, tag_type(tag));
+  }
+}
 
 struct Typer {
   const image::ProgramImage& program;
@@ -343,18 +351,52 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
         expr_class[e] = c.add(tag_type(image::ev_float));
         break;
       case ExprKind::kBinary: {
-        const image::OpcodeRow& row = image::OpcodeTable[expr.op];
+        const InstructionRow& row = instruction_row(expr.op);
         const bool logic = expr.op == image::OP_AND || expr.op == image::OP_OR;
         if (!logic) {
-          c.require(expr_class[operand(e, 0)], tag_type(row.type_a));
-          c.require(expr_class[operand(e, 1)], tag_type(row.type_b));
+          require_tag(c, expr_class[operand(e, 0)], row.tag[0]);
+          require_tag(c, expr_class[operand(e, 1)], row.tag[1]);
         }
-        expr_class[e] = c.add(tag_type(row.type_c));
+        expr_class[e] = c.add(tag_type(row.tag[2]));
+        break;
+      }
+      case ExprKind::kConvert:
+        require_tag(c, expr_class[operand(e, 0)], instruction_row(expr.op).tag[0]);
+        expr_class[e] = c.add(tag_type(instruction_row(expr.op).tag[2]));
+        break;
+      case ExprKind::kElement: {
+        const InstructionRow& row = instruction_row(expr.op);
+        require_tag(c, expr_class[operand(e, 0)], row.tag[1]);
+        if (row.action == Action::kGlobalAddress) {
+          expr_class[e] = c.add(Type{image::ev_pointer, kUnknownTag, -1});
+        } else {
+          expr_class[e] = c.add(tag_type(row.tag[2]));
+          require_tag(c, cell_class(t, expr.ref), row.tag[2]);  // the array's element type
+        }
+        break;
+      }
+      case ExprKind::kDeref: {
+        const InstructionRow& row = instruction_row(expr.op);
+        const bool store = row.action == Action::kStorePointer;
+        require_tag(c, expr_class[operand(e, 0)], image::ev_pointer);
+        if (expr.operand_count > 1) {
+          require_tag(c, expr_class[operand(e, 1)], store ? row.tag[2] : row.tag[1]);
+        }
+        expr_class[e] = c.add(tag_type(store ? row.tag[0] : row.tag[2]));
+        break;
+      }
+      case ExprKind::kIntrinsic: {
+        const InstructionRow& row = instruction_row(expr.op);
+        for (int k = 0; k < expr.operand_count && k < 3; ++k) {
+          require_tag(c, expr_class[operand(e, k)], row.tag[k]);
+        }
+        expr_class[e] =
+            c.add(tag_type(row.role[2] == Role::kNone ? int{image::ev_void} : int{row.tag[2]}));
         break;
       }
       case ExprKind::kNot: {
-        const int tag =
-            expr.op == image::OP_NOT_S ? image::ev_string : image::OpcodeTable[expr.op].type_a;
+        const int tag = expr.op == image::OP_NOT_S ? int{image::ev_string}
+                                                   : int{instruction_row(expr.op).tag[0]};
         if (expr.position >= 0) {
           c.require(expr_class[operand(e, 0)], tag_type(tag));
         }
@@ -373,7 +415,7 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
           // The field's own type: fteqcc reads every one-cell field with LOAD_F.
           expr_class[e] = c.add(Type{field_type.field_tag, kUnknownTag, field_type.signature});
         } else {
-          const int tag = image::OpcodeTable[expr.op].type_c;
+          const int tag = instruction_row(expr.op).tag[2];
           expr_class[e] = c.add(tag_type(tag));
           if (field_type.field_tag == kUnknownTag) {
             c.type[c.find(field)].field_tag = static_cast<int8_t>(tag);
@@ -426,11 +468,30 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
         const int32_t target = operand(e, 0);
         const int32_t value = operand(e, 1);
         const Expr& target_expr = code.exprs[target];
+        const InstructionRow& row = instruction_row(expr.op);
+        if (row.action == Action::kCompound || row.action == Action::kCompoundPointer ||
+            (row.action == Action::kStore && row.tag[0] != row.tag[1])) {
+          // b op= a, and the stores that convert: the operands keep types of their own.
+          require_tag(c, expr_class[value], row.tag[0]);
+          if (row.action != Action::kCompoundPointer) {
+            require_tag(c, expr_class[target], row.tag[1]);
+          }
+          expr_class[e] = expr_class[target];
+          break;
+        }
         if (target_expr.kind == ExprKind::kLoad && target_expr.op == image::OP_ADDRESS) {
           // Through an address: the field's value type.
           const Type pointer = c.type[c.find(expr_class[target])];
-          if (pointer.field_tag != kUnknownTag) {
+          if (pointer.field_tag != kUnknownTag &&
+              !zero_for(t, code, value, c.add(tag_type(pointer.field_tag)), expr_class)) {
             c.require(expr_class[value], tag_type(pointer.field_tag));
+          }
+        } else if (target_expr.kind == ExprKind::kElement &&
+                   instruction_row(target_expr.op).action == Action::kGlobalAddress) {
+          // Into an array's element: the array's element type.
+          const int32_t element = cell_class(t, target_expr.ref);
+          if (!zero_for(t, code, value, element, expr_class)) {
+            c.join(element, expr_class[value]);
           }
         } else if (!zero_for(t, code, value, expr_class[target], expr_class)) {
           c.join(expr_class[target], expr_class[value]);
@@ -438,12 +499,18 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
         join_signatures(t, signature_of(t, code, target), signature_of(t, code, value));
         // Only the typed stores say what they store: fteqcc copies any one-cell value with
         // STORE_F, and an assignment made for another instruction's result says nothing.
-        if (expr.op >= image::OP_STORE_S && expr.op <= image::OP_STORE_FNC) {
-          c.require(expr_class[value], tag_type(image::OpcodeTable[expr.op].type_a));
+        if ((expr.op >= image::OP_STORE_S && expr.op <= image::OP_STORE_FNC) ||
+            (expr.op >= image::OPCODE_COUNT && row.action == Action::kStore)) {
+          require_tag(c, expr_class[value], row.tag[0]);
         }
         expr_class[e] = expr_class[value];
         break;
       }
+    }
+  }
+  for (const BlockCode& block : code.blocks) {
+    if (block.condition >= 0 && block.condition_tag != kUnknownTag) {
+      require_tag(c, expr_class[block.condition], block.condition_tag);
     }
   }
   for (const Stmt& stmt : code.stmts) {

@@ -103,7 +103,7 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
   std::vector<int8_t> widest;
   for (const Block& block : graph.blocks) {
     for (int64_t p = block.first; p <= block.last; ++p) {
-      const CellRange write = static_access(program.statements[p]).write;
+      const CellRange write = static_access(program.statements[p], facts.hexen2_calls).write;
       if (write.size > 0 && tracked_cell(write.offset)) {
         const int32_t d = dense(write.offset);
         widest.resize(cells.size(), 0);
@@ -121,7 +121,7 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
   for (const Block& block : graph.blocks) {
     for (int64_t p = block.first; p <= block.last; ++p) {
       const image::Statement& statement = program.statements[p];
-      const StaticAccess fixed = static_access(statement);
+      const StaticAccess fixed = static_access(statement, facts.hexen2_calls);
       const Action action = action_of(statement.op);
       Access& access = flow.access[p - graph.first];
       auto flexible_size = [&](int64_t cell, int fallback) -> int8_t {
@@ -158,13 +158,42 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
         return static_cast<int8_t>(named > 0 ? named : fallback);
       };
       switch (action) {
-        case Action::kCall:
+        case Action::kCall: {
           access.reads[kSlotA] = fixed.reads[0];
+          const int carried = arguments_in_operands(statement, facts.hexen2_calls);
+          // The function called, when the instruction names one the program never changes.
+          const int32_t called =
+              statement.a > 0 && statement.a < facts.cell_count && !facts.written[statement.a]
+                  ? image::global_int(statement.a)
+                  : -1;
+          const bool known = called > 0 &&
+                             called < static_cast<int32_t>(program.functions.size()) &&
+                             program.functions[called].numparms >= 0;
           for (int k = 0; k < call_arguments(statement.op); ++k) {
-            access.reads[argument_slot(k)] =
-                CellRange{parameter_cell(k), flexible_size(parameter_cell(k), 1)};
+            // The first arguments may travel in b and c: three cells are copied whatever
+            // they hold, so the parameter's size tells what the argument is.
+            const int64_t cell =
+                k < carried ? (k == 0 ? statement.b : statement.c) : parameter_cell(k);
+            int8_t width = flexible_size(cell, 1);
+            if (k < carried && known && k < program.functions[called].numparms && k < 8) {
+              width = program.functions[called].parm_size[k] == 3 ? 3 : 1;
+            }
+            access.reads[argument_slot(k)] = CellRange{static_cast<int32_t>(cell), width};
           }
           break;
+        }
+        case Action::kCase:
+        case Action::kCaseRange: {
+          // The value the switch read, compared with the case's bounds.
+          const image::Statement& opening = program.statements[graph.switch_of[p - graph.first]];
+          const auto width = static_cast<int8_t>(value_cells(instruction_row(opening.op).tag[0]));
+          access.reads[kSlotA] = CellRange{opening.a, width};
+          access.reads[kSlotB] = CellRange{statement.a, width};
+          if (action == Action::kCaseRange) {
+            access.reads[kSlotC] = CellRange{statement.b, width};
+          }
+          break;
+        }
         case Action::kStore:
           access.reads[kSlotA] = fixed.reads[0];
           if (statement.op == image::OP_STORE_V) {
@@ -190,8 +219,21 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
           }
           break;
         default:
-          for (int k = 0; k < fixed.read_count && k < 2; ++k) {
-            access.reads[k] = fixed.reads[k];
+          if (statement.op >= image::OPCODE_COUNT) {
+            // Extended instructions: operand a, b and c in slots A, B and C.
+            const InstructionRow& row = instruction_row(statement.op);
+            const int32_t operand[3] = {statement.a, statement.b, statement.c};
+            const int slot[3] = {kSlotA, kSlotB, kSlotC};
+            for (int k = 0; k < 3; ++k) {
+              if (row.role[k] == Role::kRead || row.role[k] == Role::kReadWrite) {
+                access.reads[slot[k]] =
+                    CellRange{operand[k], static_cast<int8_t>(value_cells(row.tag[k]))};
+              }
+            }
+            break;
+          }
+          for (int k = 0; k < fixed.read_count && k < 3; ++k) {
+            access.reads[k] = fixed.reads[k];  // a, b, and a STOREP's word index in slot C
           }
           break;
       }

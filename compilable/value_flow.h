@@ -17,6 +17,9 @@ constexpr int kReadSlots = 2 + kParameterCount;
 constexpr int kSlotA = 0;
 constexpr int kSlotB = 1;
 inline int argument_slot(int k) { return 2 + k; }
+// The third operand of an instruction other than a call (a CASERANGE's upper bound, the
+// value a.b = c stores, a word index): the slot of a call's first argument.
+constexpr int kSlotC = 2;
 
 // The cells an instruction reads and writes, with the sizes of what it actually moves: a
 // STORE_V of a float temporary copies one value cell, whatever the opcode's width.

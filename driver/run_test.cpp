@@ -153,22 +153,30 @@ TEST(Summary, InputPathIsTheFirstArgumentAsGivenOrProgsDat) {
 }
 
 // The compilable engine reads the flavour the bytes show and names it after the twelve
-// lines; the classic engine's console stays as it was.
+// lines, and has fteqcc write that flavour again; the classic engine's console stays as it
+// was.
 TEST(Summary, CompilableRunNamesTheFormatItRead) {
   struct Case {
     const char* name;
     tests::Format format;
     const char* format_line;
+    const char* first_line;  // of the first source file
   };
   const Case cases[] = {
-      {"version 6", tests::Format::kVersion6, "Format: version 6"},
-      {"FTEQCC's version 6", tests::Format::kFteqccVersion6, "Format: version 6"},
-      {"FTE 16-bit", tests::Format::kFte16, "Format: FTE version 7, 16-bit records"},
-      {"FTE 32-bit", tests::Format::kFte32, "Format: FTE version 7, 32-bit records"},
-      {"uHexen2", tests::Format::kUhexen2, "Format: uHexen2 version 7, 32-bit records"},
+      {"version 6", tests::Format::kVersion6, "Format: version 6",
+       "void(vector p0) makevectors = #1;"},
+      {"FTEQCC's version 6", tests::Format::kFteqccVersion6, "Format: version 6",
+       "void(vector p0) makevectors = #1;"},
+      {"FTE 16-bit", tests::Format::kFte16, "Format: FTE version 7, 16-bit records",
+       "#pragma target fte"},
+      {"FTE 32-bit", tests::Format::kFte32, "Format: FTE version 7, 32-bit records",
+       "#pragma target fte"},
+      {"uHexen2", tests::Format::kUhexen2, "Format: uHexen2 version 7, 32-bit records",
+       "#pragma target hexen2"},
       {"KK", tests::Format::kKk,
        "Format: KK version 7, 32-bit statements, 16-bit definitions (secondary version "
-       "0x57514B4B)"},
+       "0x57514B4B)",
+       "#pragma target kk7"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -187,14 +195,10 @@ TEST(Summary, CompilableRunNamesTheFormatItRead) {
               std::vector<std::string>(lines.begin(), lines.begin() + 12));
     EXPECT_EQ(c.format_line, lines[12]);
     EXPECT_EQ(std::string::npos, classic.console.find("Format:")) << classic.console;
-    if (c.format == tests::Format::kVersion6 || c.format == tests::Format::kFteqccVersion6) {
-      EXPECT_EQ(0, compilable.status) << compilable.console;
-    } else {
-      EXPECT_EQ(1, compilable.status);
-      EXPECT_EQ("Fatal Error - --compilable does not read this format yet (" +
-                    std::string(c.format_line).substr(8) + "): only version 6.",
-                lines.back());
-    }
+    EXPECT_EQ(0, compilable.status) << compilable.console;
+    const auto file = compilable.files.find("defs.qc");
+    ASSERT_NE(compilable.files.end(), file) << compilable.console;
+    EXPECT_EQ(c.first_line, tests::split_lines(file->second).front());
   }
 }
 
