@@ -812,10 +812,18 @@ void translate(Builder& b, int64_t position) {
     case Action::kStorePointer: {
       const int32_t web = b.flow.read_web[(position - b.graph.first) * kReadSlots + kSlotA];
       // FTE's word index after what b points at: a member of a struct, an element.
-      const int32_t target = operands[kSlotC] >= 0
-                                 ? add_expr(b, ExprKind::kDeref, statement.op, -1, at,
-                                            {operands[kSlotB], operands[kSlotC]})
-                                 : operands[kSlotB];
+      int32_t target = operands[kSlotC] >= 0 && statement.c != 0
+                           ? add_expr(b, ExprKind::kDeref, statement.op, -1, at,
+                                      {operands[kSlotB], operands[kSlotC]})
+                           : operands[kSlotB];
+      const Expr& pointer = b.code.exprs[target];
+      const bool address = (pointer.kind == ExprKind::kLoad && pointer.op == image::OP_ADDRESS) ||
+                           pointer.kind == ExprKind::kElement || pointer.kind == ExprKind::kDeref;
+      if (!address && b.facts.extended_instructions) {
+        // Through a pointer variable: "*p = v". Classic programs have no such syntax, and
+        // the compilers that read them store through "p = v".
+        target = add_expr(b, ExprKind::kDeref, statement.op, -1, at, {target});
+      }
       if (web < 0 && stored_again(b, position)) {
         b.chained_value =
             add_expr(b, ExprKind::kAssign, statement.op, -1, at, {target, operands[kSlotA]});
@@ -927,7 +935,7 @@ void translate(Builder& b, int64_t position) {
     case Action::kLoadPointer: {
       const int32_t pointer = operands[kSlotA];
       const int32_t made =
-          operands[kSlotB] >= 0
+          operands[kSlotB] >= 0 && statement.b != 0
               ? add_expr(b, ExprKind::kDeref, statement.op, -1, at, {pointer, operands[kSlotB]})
               : add_expr(b, ExprKind::kDeref, statement.op, -1, at, {pointer});
       deliver(b, position, made, false);
@@ -935,11 +943,15 @@ void translate(Builder& b, int64_t position) {
     }
     case Action::kGlobalAddress:
     case Action::kLoadArray:
-    case Action::kFetchGlobal:
-      deliver(b, position,
-              add_expr(b, ExprKind::kElement, statement.op, statement.a, at, {operands[kSlotB]}),
-              false);
+    case Action::kFetchGlobal: {
+      // GLOBALADDRESS with no index (global 0) takes the address of the global itself.
+      const int32_t made =
+          action == Action::kGlobalAddress && statement.b == 0
+              ? add_expr(b, ExprKind::kElement, statement.op, statement.a, at, {})
+              : add_expr(b, ExprKind::kElement, statement.op, statement.a, at, {operands[kSlotB]});
+      deliver(b, position, made, false);
       break;
+    }
     case Action::kCompound:
     case Action::kCompoundPointer: {
       const int32_t assign = add_expr(b, ExprKind::kAssign, statement.op, -1, at,
@@ -968,8 +980,18 @@ void translate(Builder& b, int64_t position) {
     case Action::kCycleState:
     case Action::kThinkTime:
     case Action::kGlobalStore: {
-      emit(b, StmtKind::kExpr,
-           add_intrinsic(b, statement.op, at, {operands[kSlotA], operands[kSlotB]}), -1, at);
+      const int32_t made = add_intrinsic(b, statement.op, at, {operands[kSlotA], operands[kSlotB]});
+      auto constant = [&](int32_t expr) {
+        const ExprKind kind = b.code.exprs[expr].kind;
+        return kind == ExprKind::kConstant || kind == ExprKind::kGlobal;
+      };
+      if (statement.op == 85 && position == b.function.first_statement && b.code.frame_header < 0 &&
+          constant(operands[kSlotA]) && constant(operands[kSlotB])) {
+        // Hexen II's cycling frame header, "[++ first .. last]".
+        b.code.frame_header = add_stmt(b, StmtKind::kState, made, -1, at);
+      } else {
+        emit(b, StmtKind::kExpr, made, -1, at);
+      }
       break;
     }
     case Action::kState:
@@ -978,6 +1000,9 @@ void translate(Builder& b, int64_t position) {
       } else {
         emit(b, StmtKind::kState, operands[kSlotA], operands[kSlotB], at);
       }
+      break;
+    case Action::kSwitch:
+      b.code.blocks[b.block_index].switch_value = operands[kSlotA];
       break;
     default:
       break;

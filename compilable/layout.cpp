@@ -143,8 +143,8 @@ std::vector<int32_t> header_thinks(const image::ProgramImage& program,
                                    const std::vector<FunctionCode>& codes) {
   std::vector<int32_t> think(program.functions.size(), -1);
   for (const FunctionCode& code : codes) {
-    if (code.frame_header < 0) {
-      continue;
+    if (code.frame_header < 0 || code.stmts[code.frame_header].extra < 0) {
+      continue;  // none, or a cycling header that names no function
     }
     const Expr& e = code.exprs[code.stmts[code.frame_header].extra];
     if (e.kind == ExprKind::kFunction) {

@@ -293,7 +293,9 @@ void find_arrays(const image::ProgramImage& program, ProgramFacts& facts) {
     const bool indexed = row.action == Action::kGlobalAddress || row.action == Action::kLoadArray ||
                          row.action == Action::kFetchGlobal;
     const int64_t base = statement.a;
-    if (!indexed || base <= 0 || base >= facts.cell_count || facts.array_length[base] > 0) {
+    const bool itself = row.action == Action::kGlobalAddress && statement.b == 0;  // &global
+    if (!indexed || itself || base <= 0 || base >= facts.cell_count ||
+        facts.array_length[base] > 0) {
       continue;
     }
     int width = row.action == Action::kGlobalAddress ? 1 : value_cells(row.tag[2]);
@@ -319,10 +321,13 @@ ProgramFacts gather_program_facts(const image::ProgramImage& program) {
   facts.cell_count = static_cast<int32_t>(program.globals.size());
   // Hexen II's compilers put the first two arguments of every call in b and c; a classic
   // call leaves them 0.
-  for (int64_t p = 0; p < program.numstatements && !facts.hexen2_calls; ++p) {
+  for (int64_t p = 0; p < program.numstatements; ++p) {
     const image::Statement& statement = program.statements[p];
     facts.hexen2_calls =
-        statement.op > image::OP_CALL0 && statement.op <= image::OP_CALL8 && statement.b != 0;
+        facts.hexen2_calls ||
+        (statement.op > image::OP_CALL0 && statement.op <= image::OP_CALL8 && statement.b != 0);
+    facts.extended_instructions =
+        facts.extended_instructions || statement.op >= image::OPCODE_COUNT;
   }
   index_definitions(program, facts);
   find_written_cells(program, facts);

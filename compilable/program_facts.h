@@ -12,8 +12,9 @@
 namespace compilable {
 
 struct ProgramFacts {
-  int32_t cell_count;  // global cells loaded
-  bool hexen2_calls;   // CALL1..CALL8 carry their first two arguments in b and c
+  int32_t cell_count;          // global cells loaded
+  bool hexen2_calls;           // CALL1..CALL8 carry their first two arguments in b and c
+  bool extended_instructions;  // some instruction is past the classic set
   // The global definitions at each offset, in table order: defs_at[defs_start[o] .. defs_start[o +
   // 1]).
   std::vector<int32_t> defs_start;
@@ -50,6 +51,14 @@ ProgramFacts gather_program_facts(const image::ProgramImage& program);
 bool has_real_name(const image::DefRecord& def);
 const char* def_name(const image::DefRecord& def);
 inline int def_tag(const image::DefRecord& def) { return def.type & ~image::DEF_SAVEGLOBAL; }
+// The value tag a definition's tag stands for: the classic eight, and integer (8, the same
+// in every numbering fteqcc has used) where the program has the instructions that compute
+// with integers; the numbering of the others changed over time, and they are read as float,
+// as the classic instructions read every one-cell number.
+inline int value_tag(const ProgramFacts& facts, int tag) {
+  const bool integer = tag == 8 && facts.extended_instructions;
+  return (tag >= 0 && tag <= image::ev_pointer) || integer ? tag : image::ev_float;
+}
 
 // The first definition at the offset with a real name, or -1.
 int32_t named_def_at(const image::ProgramImage& program, const ProgramFacts& facts, int64_t offset);

@@ -218,6 +218,9 @@ std::string constant_text(SourceContext& context, int64_t cell, const Type& type
       }
       break;
     }
+    case kIntegerTag:
+    case kUnsignedTag:
+      return std::to_string(image::global_int(cell)) + "i";  // fteqcc's integer literal
     case kUnknownTag:
       if (looks_like_string(context.program, cell)) {
         const QuotedString quoted = quote_string(image::string_at(image::global_int(cell)));
@@ -566,6 +569,9 @@ void print_expr(Printer& p, int32_t expr) {
                                                              : value_cells(row.tag[2]);
       p.out += p.context.names.cells[e.ref].empty() ? "global" + std::to_string(e.ref)
                                                     : p.context.names.cells[e.ref];
+      if (e.operand_count == 0) {
+        break;  // the global itself
+      }
       p.out += '[';
       print_index(p, operand(p, expr, 0), length > 0 ? width : 1);
       p.out += ']';
@@ -635,6 +641,11 @@ void print_statement(Printer& p, int32_t stmt, int depth) {
       }
       break;
     case StmtKind::kState:
+      if (s.extra < 0) {
+        print_expr(p, s.expr);  // a cycling header written as a statement
+        p.out += ";\n";
+        break;
+      }
       p.out += "self.frame = ";
       print_expr(p, s.expr);
       p.out += ";\n";
@@ -655,6 +666,19 @@ void print_statement(Printer& p, int32_t stmt, int depth) {
 }
 
 void print_nodes(Printer& p, const std::vector<int32_t>& nodes, int depth);
+
+// A case label: a number as a number, though the program keeps it in a cell a named
+// constant of some other meaning shares.
+void print_label(Printer& p, int32_t expr) {
+  const Expr& e = p.code.exprs[expr];
+  std::string number;
+  if (e.kind == ExprKind::kGlobal && e.component < 0 && e.type.tag == image::ev_float &&
+      !p.context.facts.written[e.ref] && float_text(image::global_float(e.ref), number)) {
+    p.out += number;
+    return;
+  }
+  print_expr(p, expr);
+}
 
 void print_block(Printer& p, const std::vector<int32_t>& nodes, int depth) {
   indent(p, depth);
@@ -719,6 +743,38 @@ void print_node(Printer& p, int32_t index, int depth, bool as_else_if) {
       indent(p, depth);
       p.out += "continue;\n";
       break;
+    case NodeKind::kSwitch:
+      indent(p, depth);
+      p.out += "switch (";
+      print_expr(p, node.ref);
+      p.out += ")\n";
+      indent(p, depth);
+      p.out += "{\n";
+      print_nodes(p, node.body, depth);
+      indent(p, depth);
+      p.out += "}\n";
+      break;
+    case NodeKind::kCase: {
+      indent(p, depth);
+      if (node.ref < 0) {
+        p.out += "default:\n";
+      } else {
+        // The label from the case's test: "value == label", or a range as
+        // "value >= low && value <= high".
+        const Expr& test = p.code.exprs[node.ref];
+        p.out += "case ";
+        if (test.kind == ExprKind::kBinary && test.op == image::OP_AND) {
+          print_label(p, operand(p, operand(p, node.ref, 0), 1));
+          p.out += " .. ";
+          print_label(p, operand(p, operand(p, node.ref, 1), 1));
+        } else {
+          print_label(p, operand(p, node.ref, 1));
+        }
+        p.out += ":\n";
+      }
+      print_nodes(p, node.body, depth + 1);
+      break;
+    }
   }
 }
 
@@ -775,6 +831,19 @@ bool frame_header(Printer& p, std::string& header) {
     return false;
   }
   const Stmt& state = p.code.stmts[p.code.frame_header];
+  if (state.extra < 0) {
+    // Hexen II's cycling header: the frames from the first to the last.
+    std::string first;
+    std::string last;
+    const Expr& cycle = p.code.exprs[state.expr];
+    if (!float_text(image::global_float(p.code.exprs[operand(p, state.expr, 0)].ref), first) ||
+        !float_text(image::global_float(p.code.exprs[operand(p, state.expr, 1)].ref), last) ||
+        cycle.op != 85) {
+      return false;
+    }
+    header = " = [++ " + first + " .. " + last + "]";
+    return true;
+  }
   const Expr& frame = p.code.exprs[state.expr];
   const Expr& think = p.code.exprs[state.extra];
   if (frame.kind != ExprKind::kConstant && frame.kind != ExprKind::kGlobal) {
@@ -876,7 +945,7 @@ std::string alias_declaration(SourceContext& context, int32_t index) {
 std::string field_declaration(SourceContext& context, int32_t offset) {
   const int32_t field = context.facts.field_at[offset];
   int tag = def_tag(context.program.fielddefs[field]);
-  Type type{image::ev_field, static_cast<int8_t>(tag <= image::ev_pointer ? tag : image::ev_float),
+  Type type{image::ev_field, static_cast<int8_t>(value_tag(context.facts, tag)),
             tag == image::ev_function ? field_signature(context.program, offset) : -1};
   return type_text(context, type) + " " + context.names.fields[offset] + ";\n";
 }
@@ -955,6 +1024,13 @@ FirstCells first_of_node(Printer& p, int32_t index, std::vector<uint8_t>& seen) 
     case NodeKind::kDoWhile:
       add(first_of_nodes(p, node.body, seen));
       first_allocation(p, node.ref, seen, first.allocation, first.local);
+      break;
+    case NodeKind::kSwitch:
+      first_allocation(p, node.ref, seen, first.allocation, first.local);
+      add(first_of_nodes(p, node.body, seen));
+      break;
+    case NodeKind::kCase:
+      add(first_of_nodes(p, node.body, seen));
       break;
     default:
       break;

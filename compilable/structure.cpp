@@ -4,6 +4,7 @@
 #include "compilable/structure.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "compilable/instructions.h"
 #include "image/opcodes.h"
@@ -166,16 +167,22 @@ bool has_else_before(const Structurer& s, int32_t block) {
   return before.exit == BlockExit::kGoto && before.successors[0] != block;
 }
 
+// Whether the block is a row of a switch's case table (CASE or CASERANGE).
+bool is_case_row(const Structurer& s, int32_t block) {
+  const Block& flow = s.graph.blocks[block];
+  return s.graph.switch_of[flow.last - s.graph.first] >= 0;
+}
+
 // A branch whose one successor is a block that only tests another condition and shares a
 // target with it is one condition joined by && or ||; a shared target of && that is no
-// else-branch is left as nested tests.
+// else-branch is left as nested tests. The rows of a case table stay as they are.
 void merge_conditions(Structurer& s) {
   bool changed = true;
   while (changed) {
     changed = false;
     for (size_t b = 0; b < s.shapes.size(); ++b) {
       Shape& first = s.shapes[b];
-      if (!first.alive || !first.branch) {
+      if (!first.alive || !first.branch || is_case_row(s, static_cast<int32_t>(b))) {
         continue;
       }
       for (int side = 0; side < 2 && !changed; ++side) {
@@ -185,7 +192,7 @@ void merge_conditions(Structurer& s) {
         }
         Shape& second = s.shapes[middle];
         if (!second.alive || !second.branch || second.predecessors.size() != 1 ||
-            !s.code.blocks[middle].statements.empty() || middle == 0) {
+            is_case_row(s, middle) || !s.code.blocks[middle].statements.empty() || middle == 0) {
           continue;
         }
         const int32_t shared = side == 0 ? first.when_false : first.when_true;
@@ -575,6 +582,83 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
   (void)outer;
 }
 
+// switch (value) { case ...: ... } from the block that ends in SWITCH: its case table (CASE
+// rows, then a GOTO to the default case or past the table) jumps back to the bodies placed
+// between the switch and the table, which end in a GOTO past the table for each break.
+// Returns the block the code goes on with, -1 when it does not; sets failed when the code has
+// another shape.
+int32_t emit_switch(Structurer& s, int32_t block, const LoopContext& context,
+                    std::vector<int32_t>& out) {
+  const int32_t table = s.shapes[block].next;
+  std::vector<std::pair<int32_t, int32_t>> cases;  // test, body
+  int32_t row = table;
+  while (row >= 0 && is_case_row(s, row)) {
+    const Shape& shape = s.shapes[row];
+    if (!shape.alive || !shape.branch || !s.code.blocks[row].statements.empty()) {
+      s.failed = true;
+      return -1;
+    }
+    cases.emplace_back(shape.condition, shape.when_true);
+    row = shape.when_false;
+  }
+  const int32_t table_first = s.graph.blocks[table].first;
+  if (row < 0 || cases.empty() || s.graph.blocks[row].first < table_first) {
+    s.failed = true;
+    return -1;
+  }
+  // The table ends in a GOTO to the default case (or past the table), or, with no default,
+  // runs on past its last row.
+  int32_t after = row;
+  int32_t fallback = row;
+  const Block& last_row = s.graph.blocks[row];
+  if (last_row.exit == BlockExit::kGoto && last_row.first == last_row.last &&
+      s.code.blocks[row].statements.empty()) {
+    const int64_t after_position = int64_t{last_row.last} + 1;
+    after = after_position < s.graph.end ? block_of(s.graph, after_position) : -1;
+    fallback = s.shapes[row].next;
+  }
+  // The bodies in the order they are placed, which is the order of the source.
+  std::vector<int32_t> starts;
+  for (const auto& [test, body] : cases) {
+    starts.push_back(body);
+  }
+  if (fallback != after) {
+    starts.push_back(fallback);
+  }
+  auto position = [&s](int32_t b) { return s.graph.blocks[b].first; };
+  std::sort(starts.begin(), starts.end(),
+            [&](int32_t x, int32_t y) { return position(x) < position(y); });
+  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  for (int32_t start : starts) {
+    if (start < 0 || position(start) <= s.graph.blocks[block].last ||
+        position(start) >= table_first) {
+      s.failed = true;
+      return -1;
+    }
+  }
+  const int32_t node = add_node(s, NodeKind::kSwitch, s.code.blocks[block].switch_value);
+  const LoopContext inside{after, context.continue_target};
+  for (size_t i = 0; i < starts.size(); ++i) {
+    int32_t last_label = -1;
+    for (const auto& [test, body] : cases) {
+      if (body == starts[i]) {
+        last_label = add_node(s, NodeKind::kCase, test);
+        s.body.nodes[node].body.push_back(last_label);
+      }
+    }
+    if (starts[i] == fallback) {
+      last_label = add_node(s, NodeKind::kCase, -1);
+      s.body.nodes[node].body.push_back(last_label);
+    }
+    // A body runs on into the next one unless it breaks; the last one always jumps.
+    const int32_t follow = i + 1 < starts.size() ? starts[i + 1] : table;
+    std::vector<int32_t> nodes = emit_region(s, starts[i], follow, inside, -1);
+    s.body.nodes[last_label].body = std::move(nodes);
+  }
+  out.push_back(node);
+  return after;
+}
+
 // The statements from `start` until the flow reaches `follow`. `entered_loop` is a loop
 // header already being written, which is not opened again.
 std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
@@ -605,6 +689,14 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
     const Shape& shape = s.shapes[b];
     if (shape.returns) {
       break;
+    }
+    if (s.code.blocks[b].switch_value >= 0) {
+      const int32_t after = emit_switch(s, b, context, out);
+      if (after < 0 || s.failed || leave_for(s, after, follow, context, out)) {
+        break;
+      }
+      b = after;
+      continue;
     }
     if (!shape.branch) {
       const int32_t target = shape.next;

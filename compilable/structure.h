@@ -20,6 +20,8 @@ enum class NodeKind : uint8_t {
   kDoWhile,    // ref: condition; body
   kBreak,
   kContinue,
+  kSwitch,  // ref: the value switched on; body: its kCase nodes
+  kCase,    // ref: the case's test of the value (its label), -1 for default; body
 };
 
 struct Node {

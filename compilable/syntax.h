@@ -72,6 +72,8 @@ struct BlockCode {
   // The type the test reads the condition as (IF_F, IF_S and their negations), or
   // kUnknownTag when it tests the raw word.
   int8_t condition_tag = -1;
+  // A block that ends in a SWITCH: the value it switches on, else -1.
+  int32_t switch_value = -1;
 };
 
 enum class VariableKind : uint8_t {

@@ -37,11 +37,8 @@ int32_t function_constant(const image::ProgramImage& program, const ProgramFacts
 
 Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
               const image::DefRecord& def) {
-  const int tag = def_tag(def);
+  const int tag = value_tag(facts, def_tag(def));
   Type type{static_cast<int8_t>(tag), kUnknownTag, -1};
-  if (tag < 0 || tag > image::ev_pointer) {
-    return Type{image::ev_float, kUnknownTag, -1};
-  }
   const bool variable = def.ofs >= 0 && def.ofs < facts.cell_count &&
                         (facts.written[def.ofs] || facts.area_owner[def.ofs] > 0);
   if (tag == image::ev_field && variable) {
@@ -52,8 +49,7 @@ Type def_type(const image::ProgramImage& program, const ProgramFacts& facts,
     const int32_t field = index < facts.field_of_global.size() ? facts.field_of_global[index] : -1;
     if (field >= 0) {
       const int field_tag = def_tag(program.fielddefs[field]);
-      type.field_tag =
-          static_cast<int8_t>(field_tag <= image::ev_pointer ? field_tag : image::ev_float);
+      type.field_tag = static_cast<int8_t>(value_tag(facts, field_tag));
       if (field_tag == image::ev_function) {
         type.signature = field_signature(program, program.fielddefs[field].ofs);
       }
@@ -334,8 +330,7 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
           const int32_t offset = image::global_int(expr.ref);
           if (offset >= 0 && offset < t.facts.field_limit && t.facts.field_at[offset] >= 0) {
             const int tag = def_tag(t.program.fielddefs[t.facts.field_at[offset]]);
-            type = Type{image::ev_field,
-                        static_cast<int8_t>(tag <= image::ev_pointer ? tag : image::ev_float), -1};
+            type = Type{image::ev_field, static_cast<int8_t>(value_tag(t.facts, tag)), -1};
           }
         }
         if (expr.component >= 0) {
@@ -366,9 +361,12 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
         break;
       case ExprKind::kElement: {
         const InstructionRow& row = instruction_row(expr.op);
-        require_tag(c, expr_class[operand(e, 0)], row.tag[1]);
+        if (expr.operand_count > 0) {
+          require_tag(c, expr_class[operand(e, 0)], row.tag[1]);
+        }
         if (row.action == Action::kGlobalAddress) {
-          expr_class[e] = c.add(Type{image::ev_pointer, kUnknownTag, -1});
+          const Type element = c.type[c.find(cell_class(t, expr.ref))];
+          expr_class[e] = c.add(Type{image::ev_pointer, element.tag, -1});
         } else {
           expr_class[e] = c.add(tag_type(row.tag[2]));
           require_tag(c, cell_class(t, expr.ref), row.tag[2]);  // the array's element type

@@ -225,6 +225,9 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
             const int32_t operand[3] = {statement.a, statement.b, statement.c};
             const int slot[3] = {kSlotA, kSlotB, kSlotC};
             for (int k = 0; k < 3; ++k) {
+              if (k == 2 && action == Action::kStorePointer && statement.c == 0) {
+                continue;  // no word index
+              }
               if (row.role[k] == Role::kRead || row.role[k] == Role::kReadWrite) {
                 access.reads[slot[k]] =
                     CellRange{operand[k], static_cast<int8_t>(value_cells(row.tag[k]))};
