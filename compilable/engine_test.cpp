@@ -85,19 +85,27 @@ TEST(DecompileProgram, CountsWhatItCouldNotWriteAsIs) {
   b.add_immediate_float(30, std::numeric_limits<float>::quiet_NaN());
   b.add_immediate_string(31, "back\\slash");
   b.add_immediate_string(32, "C:\\");
-  const int first = b.add_statement(OP_ADD_F, 28, 30, 33);
+  int first = b.add_statement(OP_ADD_F, 28, 30, 33);
   b.add_statement(OP_STORE_F, 33, 28);
   b.add_statement(OP_EQ_S, 31, 32, 33);
   b.add_statement(OP_STORE_F, 33, 28);
   b.add_statement(OP_DONE);
   b.add_function(first, 33, 0, "f", "a.qc");
-  b.set_int(33, 0);
+  // g: a loop entered in two places, written as a state loop.
+  b.add_function_global(34, "g", 2);
+  first = b.add_statement(OP_IFNOT, 28, 2);
+  b.add_statement(OP_STORE_F, 28, 28);
+  b.add_statement(OP_STORE_F, 28, 28);
+  b.add_statement(OP_IF, 28, -2);
+  b.add_statement(OP_DONE);
+  b.add_function(first, 35, 0, "g", "a.qc");
+  b.set_int(35, 0);
   const tests::RunResult run = tests::run_compilable(b);
   EXPECT_EQ(0, run.status);
   // A NaN has no literal: it is written as 0 and reported.
   EXPECT_EQ(
       "writing a.qc...\n"
-      "1 functions written in 1 files, 0 as state loops, 2 strings only fteqcc can read\n"
+      "2 functions written in 1 files, 1 as state loops, 2 strings only fteqcc can read\n"
       "Warning: 1 float values cannot be written and were written as 0\n",
       engine_console(run));
   EXPECT_EQ("void() f =\n{\n\tx = x + 0;\n\tx = \"back\\\\slash\" == \"C:\\\\\";\n};\n",

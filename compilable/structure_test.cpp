@@ -252,6 +252,62 @@ TEST(StructureFunction, WritesLoops) {
   });
 }
 
+// A loop entered in two places has no structured form: the function is one loop over a
+// state variable that names the block to run next.
+TEST(StructureFunction, WritesIrreducibleCodeAsAStateLoop) {
+  expect_cases({
+      // Either into the first half of the loop or into its second half.
+      {"a loop with two entries",
+       {{OP_IFNOT, kA, 3, 0},
+        {OP_STORE_F, kB, kX, 0},
+        {OP_STORE_F, kC, kX, 0},
+        {OP_ADD_F, kX, kOne, kT},
+        {OP_STORE_F, kT, kX, 0},
+        {OP_LT, kX, kC, kU},
+        {OP_IF, kU, -5, 0},
+        {OP_DONE, 0, 0, 0}},
+       "\tlocal float local1;\n"
+       "\tlocal1 = 0;\n"
+       "\twhile (1)\n"
+       "\t{\n"
+       "\t\tif (local1 == 0)\n"
+       "\t\t{\n"
+       "\t\t\tif (a)\n"
+       "\t\t\t{\n"
+       "\t\t\t\tlocal1 = 1;\n"
+       "\t\t\t}\n"
+       "\t\t\telse\n"
+       "\t\t\t{\n"
+       "\t\t\t\tlocal1 = 2;\n"
+       "\t\t\t}\n"
+       "\t\t}\n"
+       "\t\telse if (local1 == 1)\n"
+       "\t\t{\n"
+       "\t\t\tx = b;\n"
+       "\t\t\tx = c;\n"
+       "\t\t\tlocal1 = 2;\n"
+       "\t\t}\n"
+       "\t\telse if (local1 == 2)\n"
+       "\t\t{\n"
+       "\t\t\tx = x + 1;\n"
+       "\t\t\tif (x < c)\n"
+       "\t\t\t{\n"
+       "\t\t\t\tlocal1 = 1;\n"
+       "\t\t\t}\n"
+       "\t\t\telse\n"
+       "\t\t\t{\n"
+       "\t\t\t\tlocal1 = 3;\n"
+       "\t\t\t}\n"
+       "\t\t}\n"
+       "\t\telse if (local1 == 3)\n"
+       "\t\t{\n"
+       "\t\t\treturn;\n"
+       "\t\t}\n"
+       "\t}\n",
+       true},
+  });
+}
+
 // qcc has no break or continue: only fteqcc reads these.
 TEST(StructureFunction, WritesBreakAndContinue) {
   expect_cases({
