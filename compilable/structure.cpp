@@ -479,7 +479,10 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
   };
   const Shape& head = s.shapes[header];
   int32_t follow = -1;
-  if (head.branch && in_loop(s, head.when_true, loop) != in_loop(s, head.when_false, loop) &&
+  // A header that only tests is a while loop, which goes on where the test leaves it; a
+  // header that also does work is the body of a do-while, whose test may leave by a break.
+  if (head.branch && s.code.blocks[header].statements.empty() &&
+      in_loop(s, head.when_true, loop) != in_loop(s, head.when_false, loop) &&
       goes_on(in_loop(s, head.when_true, loop) ? head.when_false : head.when_true)) {
     follow = in_loop(s, head.when_true, loop) ? head.when_false : head.when_true;
   } else if (info.latches.size() == 1 && s.shapes[info.latches[0]].branch) {
@@ -598,8 +601,11 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
     auto is_target = [&](int32_t t) {
       return t == context.break_target || t == context.continue_target;
     };
-    std::vector<int32_t> then_exits = region_exits(s, then_start, b);
-    std::vector<int32_t> else_exits = region_exits(s, else_start, b);
+    // A branch that starts where the region ends leads nowhere else.
+    std::vector<int32_t> then_exits =
+        then_start == follow ? std::vector<int32_t>{follow} : region_exits(s, then_start, b);
+    std::vector<int32_t> else_exits =
+        else_start == follow ? std::vector<int32_t>{follow} : region_exits(s, else_start, b);
     std::vector<int32_t> all = then_exits;
     for (int32_t t : else_exits) {
       if (std::find(all.begin(), all.end(), t) == all.end()) {

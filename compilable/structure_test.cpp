@@ -311,6 +311,26 @@ TEST(StructureFunction, WritesIrreducibleCodeAsAStateLoop) {
 // qcc has no break or continue: only fteqcc reads these.
 TEST(StructureFunction, WritesBreakAndContinue) {
   expect_cases({
+      // do { x = x + 1; if (x == c) break; } while (x > b);
+      {"a do-while loop that opens with a test to break",
+       {{OP_ADD_F, kX, kOne, kT},
+        {OP_STORE_F, kT, kX, 0},
+        {OP_EQ_F, kX, kC, kU},
+        {OP_IFNOT, kU, 2, 0},
+        {OP_GOTO, 3, 0, 0},
+        {OP_GT, kX, kB, kW},
+        {OP_IF, kW, -6, 0},
+        {OP_DONE, 0, 0, 0}},
+       "\tdo\n"
+       "\t{\n"
+       "\t\tx = x + 1;\n"
+       "\t\tif (x == c)\n"
+       "\t\t{\n"
+       "\t\t\tbreak;\n"
+       "\t\t}\n"
+       "\t}\n"
+       "\twhile (x > b);\n",
+       false},
       // while (x < b) { if (x == c) break; if (x == a) continue; x = x + 1; }
       {"break and continue",
        {{OP_LT, kX, kB, kT},
