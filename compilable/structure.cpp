@@ -463,7 +463,8 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
     }
   }
   // An exit whose code only ends the function (a return inside the loop) is written inside
-  // the loop; the loop goes on to one of the others.
+  // the loop; the loop goes on to one of the others. A loop with no other exit than its own
+  // test goes on nowhere else, so that no break is needed to leave it (qcc has none).
   std::vector<int32_t> onward;
   for (int32_t e : exits) {
     const bool own = dominates(s, header, e) && s.shapes[e].predecessors.size() == 1;
@@ -471,11 +472,10 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
       onward.push_back(e);
     }
   }
-  if (onward.empty()) {
-    onward = exits;
-  }
+  // The loop's own test may still leave to an exit that only ends the function.
   auto goes_on = [&](int32_t e) {
-    return std::find(onward.begin(), onward.end(), e) != onward.end();
+    const std::vector<int32_t>& ways = onward.empty() ? exits : onward;
+    return std::find(ways.begin(), ways.end(), e) != ways.end();
   };
   const Shape& head = s.shapes[header];
   int32_t follow = -1;

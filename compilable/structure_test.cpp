@@ -225,6 +225,24 @@ TEST(StructureFunction, JoinsShortCircuitTestsWithAndAndOr) {
 
 TEST(StructureFunction, WritesLoops) {
   expect_cases({
+      // while (1) { x = x + 1; if (x > b) return; }: qcc has no break to leave it by.
+      {"a loop left only by a return",
+       {{OP_ADD_F, kX, kOne, kT},
+        {OP_STORE_F, kT, kX, 0},
+        {OP_GT, kX, kB, kU},
+        {OP_IFNOT, kU, 2, 0},
+        {OP_RETURN, 0, 0, 0},
+        {OP_GOTO, -5, 0, 0},
+        {OP_DONE, 0, 0, 0}},
+       "\twhile (1)\n"
+       "\t{\n"
+       "\t\tx = x + 1;\n"
+       "\t\tif (x > b)\n"
+       "\t\t{\n"
+       "\t\t\treturn;\n"
+       "\t\t}\n"
+       "\t}\n",
+       true},
       {"while",
        {{OP_LT, kX, kB, kT},
         {OP_IFNOT, kT, 4, 0},
