@@ -377,8 +377,12 @@ void print_expr(Printer& p, int32_t expr) {
     case ExprKind::kAssign: {
       print_expr(p, operand(p, expr, 0));
       p.out += " = ";
+      // Both compilers read the right of "=" only as far as its own priority goes:
+      // "x = a && b" is "(x = a) && b".
       const int32_t value = operand(p, expr, 1);
-      print_expr(p, value);
+      const Expr& v = p.code.exprs[value];
+      print_bracketed(
+          p, value, v.kind == ExprKind::kBinary && qcc_level(v.op) > qcc_level(image::OP_STORE_F));
       break;
     }
   }

@@ -67,6 +67,14 @@ TEST(FunctionText, BracketsWhereEitherCompilerWouldReadOtherwise) {
       // qcc reads "!a == b" as "!(a == b)".
       {"a negation compared", {OP_NOT_F, kA, 0, kT}, {OP_EQ_F, kT, kB, kU}, "x = (!a) == b;"},
       {"a comparison negated", {OP_EQ_F, kA, kB, kT}, {OP_NOT_F, kT, 0, kU}, "x = !(a == b);"},
+      // Both compilers read "x = a && b" as "(x = a) && b".
+      {"&& assigned to a local",
+       {OP_AND, kA, kB, kT},
+       {OP_OR, kT, kT, kU},
+       "local float local1;\n\tlocal1 = (a && b);\n\tx = (local1 || local1);"},
+      {"|| under &&", {OP_OR, kA, kB, kT}, {OP_AND, kT, kC, kU}, "x = ((a || b) && c);"},
+      {"&& under ||", {OP_AND, kA, kB, kT}, {OP_OR, kT, kC, kU}, "x = (a && b || c);"},
+      {"a negation under &&", {OP_NOT_F, kA, 0, kT}, {OP_AND, kT, kB, kU}, "x = (!a && b);"},
   };
   // Four globals and a function f1, f2, ... for each case, all in one run.
   ProgsBuilder b = tests::new_program();

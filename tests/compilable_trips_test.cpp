@@ -116,6 +116,12 @@ void() strings =
 
 float(float x) side = { active = x; return x; };
 
+void(float x, float y) logic =
+{
+	active = (x && y);
+	active = ((x || !y) && x < y);
+};
+
 void() calls =
 {
 	side (1);
@@ -201,6 +207,7 @@ const Expected CommonExpected[] = {
     {"dot", {true, true, true}},         {"twice", {true, true, true}},
     {"vecs", {true, true, false}},       {"strings", {true, true, true}},
     {"side", {true, true, true}},        {"calls", {true, false, false}},
+    {"logic", {true, true, true}},
 };
 const Expected FteqccExpected[] = {
     {"choose", {false, false, false}},
