@@ -598,6 +598,8 @@ std::string global_declaration(SourceContext& context, int64_t cell) {
       return std::string();
     case image::ev_field:
     case image::ev_function:
+    case image::ev_entity:  // no literal spells an entity or a void
+    case image::ev_void:
       return type_text(context, type) + " " + name + ";\n";
     default:
       if (saved || context.facts.written[cell]) {

@@ -124,11 +124,14 @@ TEST(GlobalDeclaration, ConstantsWithTheirValues) {
   b.add_globaldef(ev_vector | DEF_SAVEGLOBAL, 36, "spot");
   b.add_globaldef(ev_string | DEF_SAVEGLOBAL, 39, "message");
   b.add_globaldef(ev_float, 40, "counter");  // a variable: the code writes it
-  b.add_globaldef(ev_function, 41, "f");
-  b.set_int(41, 1);
+  // An entity and a void have no literal, whatever flags they carry.
+  b.add_globaldef(ev_entity, 41, "target");
+  b.add_globaldef(ev_void, 42, "end_sys_globals");
+  b.add_globaldef(ev_function, 43, "f");
+  b.set_int(43, 1);
   const int first = b.add_statement(OP_STORE_F, 35, 40);
   b.add_statement(OP_DONE);
-  b.add_function(first, 42, 0, "f", "a.qc");
+  b.add_function(first, 44, 0, "f", "a.qc");
 
   const tests::RunResult run = tests::run_compilable(b);
   ASSERT_EQ(0, run.status) << run.console;
@@ -142,6 +145,8 @@ TEST(GlobalDeclaration, ConstantsWithTheirValues) {
       "vector spot;\n"
       "string message;\n"
       "float counter;\n"
+      "entity target;\n"
+      "void end_sys_globals;\n"
       "\n"
       "void() f =\n{\n\tcounter = skill;\n};\n",
       run.files.at("a.qc"));
