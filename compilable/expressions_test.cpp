@@ -181,6 +181,26 @@ TEST(BuildFunctionCode, WritesEachValueOnceInItsOrder) {
        "\tlocal float local1;\n"
        "\tlocal1 = random ();\n"
        "\tactive = local1 - random ();\n"},
+      // fteqcc keeps the first result in a temporary across the second call and copies it
+      // back into the return cell to pass it: add2 (side (a), random ()).
+      {"a call's result kept across another call and copied back",
+       {{OP_STORE_F, kA, OFS_PARM0, 0},
+        {OP_CALL1, kSide, 0, 0},
+        {OP_STORE_F, OFS_RETURN, kT, 0},
+        {OP_CALL0, kRandom, 0, 0},
+        {OP_STORE_F, OFS_RETURN, kU, 0},
+        {OP_STORE_F, kT, OFS_RETURN, 0},
+        {OP_STORE_V, OFS_RETURN, OFS_PARM0, 0},
+        {OP_STORE_V, kU, OFS_PARM0 + 3, 0},
+        {OP_CALL2, kAdd2, 0, 0},
+        {OP_STORE_F, OFS_RETURN, kActive, 0}},
+       "\tlocal float local1;\n"
+       "\tlocal float local2;\n"
+       "\tlocal float local3;\n"
+       "\tlocal1 = side (a);\n"
+       "\tlocal2 = random ();\n"
+       "\tlocal3 = local1;\n"
+       "\tactive = add2 (local3, local2);\n"},
       {"a constant with no definition",
        {{OP_MUL_F, kA, kLiteral, kT}, {OP_STORE_F, kT, kActive, 0}},
        "\tactive = a * 2.5;\n"},

@@ -24,6 +24,11 @@ bool is_tracked(const TrackedCells& tracked, const image::FunctionRecord& functi
 
 namespace {
 
+// The width a cell of the current block was last written with, when the write did not start
+// at the cell.
+constexpr int8_t kInsideWrite = -1;
+constexpr int8_t kInsideCallResult = -2;
+
 // Disjoint sets of web elements: instructions' writes, and values arriving at a block.
 struct Sets {
   std::vector<int32_t> parent;
@@ -114,19 +119,22 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
           widest.resize(cells.size(), 0);
           current.resize(cells.size(), 0);
           if (current[d] == 1 && fallback == 3) {
-            // Three cells written one by one in this block are read as one vector.
+            // Three cells written one by one in this block, or a vector written whole and
+            // then in part, are read as one vector; the rest of a call's result, whose
+            // width only its reads tell, is no part of one.
             bool assembled = true;
             for (int64_t k = 1; k < 3 && assembled; ++k) {
-              assembled = cell + k < facts.cell_count && tracked_cell(cell + k) &&
-                          current.size() > static_cast<size_t>(dense(cell + k)) &&
-                          current[dense(cell + k)] > 0;
+              assembled =
+                  cell + k < facts.cell_count && tracked_cell(cell + k) &&
+                  current.size() > static_cast<size_t>(dense(cell + k)) &&
+                  (current[dense(cell + k)] == 1 || current[dense(cell + k)] == kInsideWrite);
             }
             if (assembled) {
               return 3;
             }
           }
-          if (current[d] > 0) {
-            return current[d];
+          if (current[d] != 0) {
+            return current[d] > 0 ? current[d] : int8_t{1};
           }
           return widest[d] > 0 ? widest[d] : 1;
         }
@@ -167,7 +175,8 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
       if (action == Action::kStore && statement.op == image::OP_STORE_V) {
         access.write.size = access.reads[kSlotA].size;
       }
-      // Each written cell remembers the width of the write that covers it from its start.
+      // Each written cell remembers the width of the write that starts at it, or that it is
+      // inside a wider write.
       for (int k = 0; k < access.write.size; ++k) {
         const int64_t cell = int64_t{access.write.offset} + k;
         if (cell >= facts.cell_count || !tracked_cell(cell)) {
@@ -178,7 +187,9 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
         if (current[d] == 0) {
           touched.push_back(d);
         }
-        current[d] = static_cast<int8_t>(k == 0 ? access.write.size : 1);
+        current[d] = k == 0                    ? access.write.size
+                     : action == Action::kCall ? kInsideCallResult
+                                               : kInsideWrite;
       }
     }
     for (int32_t d : touched) {

@@ -168,6 +168,29 @@ TEST(FindValueFlow, JoinsTheWritesAndReadsThatMeet) {
         {OP_CALL1, kVlen, 0, 0},
         {OP_DONE, 0, 0, 0}},
        "50:3 defs 1 2 3 uses 1 pieces\n4:3 defs 4 uses 1\n1:1 defs 5 uses 0\n"},
+      // fteqcc keeps the first result across the second call and copies it back into the
+      // return cell, then copies the return cell as a vector: the call wrote three cells
+      // there, the copy back only the first, and only that one is the value.
+      {"a value copied back over the first cell of a call's result",
+       {{OP_CALL0, kCall, 0, 0},
+        {OP_STORE_F, OFS_RETURN, kT, 0},
+        {OP_CALL0, kCall, 0, 0},
+        {OP_STORE_F, OFS_RETURN, kU, 0},
+        {OP_STORE_F, kT, OFS_RETURN, 0},
+        {OP_STORE_V, OFS_RETURN, OFS_PARM0, 0},
+        {OP_STORE_V, kU, OFS_PARM0 + 3, 0},
+        {OP_CALL2, kCall, 0, 0},
+        {OP_DONE, 0, 0, 0}},
+       "1:1 defs 1 uses 1\n50:1 defs 2 uses 1\n1:1 defs 3 uses 1\n51:1 defs 4 uses 1\n"
+       "1:1 defs 5 uses 1\n4:1 defs 6 uses 1\n7:1 defs 7 uses 1\n1:1 defs 8 uses 0\n"},
+      // v = a; v_x = v_y + TRUE; vlen (v): the vector with its first cell written again.
+      {"a vector written whole and then in part",
+       {{OP_STORE_V, 41, kT, 0},
+        {OP_ADD_F, kU, kTrue, kT},
+        {OP_STORE_V, kT, OFS_PARM0, 0},
+        {OP_CALL1, kVlen, 0, 0},
+        {OP_DONE, 0, 0, 0}},
+       "50:3 defs 1 2 uses 2 pieces\n4:3 defs 3 uses 1\n1:1 defs 4 uses 0\n"},
       {"a value that is never read",
        {{OP_ADD_F, 40, 40, kT}, {OP_DONE, 0, 0, 0}},
        "50:1 defs 1 uses 0\n"},

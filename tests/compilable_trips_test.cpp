@@ -172,6 +172,13 @@ void() backslash =
 {
 	dprint ("C:\\quake\\id1\n");
 };
+
+float(float a, float b) add2 = { return a + b; };
+
+void() nested =
+{
+	active = add2 (random (), add2 (random (), 3));
+};
 )";
 
 struct Build {
@@ -210,10 +217,9 @@ const Expected CommonExpected[] = {
     {"logic", {true, true, true}},
 };
 const Expected FteqccExpected[] = {
-    {"choose", {false, false, false}},
-    {"tern", {false, false, false}},
-    {"sum", {false, false, false}},
-    {"backslash", {false, true, true}},
+    {"choose", {false, false, false}}, {"tern", {false, false, false}},
+    {"sum", {false, false, false}},    {"backslash", {false, true, true}},
+    {"add2", {false, true, true}},     {"nested", {false, false, false}},
 };
 
 // Trips the source through the build; the rebuilt program must compile, with qcc too when
