@@ -181,6 +181,18 @@ TEST(BuildFunctionCode, WritesEachValueOnceInItsOrder) {
        "\tlocal float local1;\n"
        "\tlocal1 = random ();\n"
        "\tactive = local1 - random ();\n"},
+      // qcc copies each argument into its parameter cell as soon as it is made, three cells
+      // wide: the first result waits in its cell while the second call is made.
+      {"a call's result copied for an argument before another call",
+       {{OP_CALL0, kRandom, 0, 0},
+        {OP_STORE_V, OFS_RETURN, OFS_PARM0, 0},
+        {OP_CALL0, kRandom, 0, 0},
+        {OP_STORE_V, OFS_RETURN, OFS_PARM0 + 3, 0},
+        {OP_CALL2, kAdd2, 0, 0},
+        {OP_STORE_F, OFS_RETURN, kActive, 0}},
+       "\tlocal float local1;\n"
+       "\tlocal1 = random ();\n"
+       "\tactive = add2 (local1, random ());\n"},
       // fteqcc keeps the first result in a temporary across the second call and copies it
       // back into the return cell to pass it: add2 (side (a), random ()).
       {"a call's result kept across another call and copied back",
