@@ -92,4 +92,25 @@ TEST(LayOutProgram, DeclaresEverythingBeforeTheCodeOtherwise) {
   tests::expect_compiles(run);
 }
 
+// qcc counts as locals the cells up to its last local statement, so a function whose count
+// runs past its last local declares one again at the end; never one qcc cannot declare, such
+// as a parameter of function type (fteqcc counts its temporaries too).
+TEST(LayOutProgram, DeclaresNoLocalOfFunctionTypeAgain) {
+  ProgsBuilder b = tests::new_program();
+  b.add_globaldef(ev_entity | DEF_SAVEGLOBAL, 28, "self");
+  tests::add_field(b, 29, "think", ev_function, 0);
+  b.add_function_global(30, "f", 1);
+  b.add_globaldef(ev_function, 31, "fn");
+  // void(void() fn) f = { self.think = fn; };  with fteqcc's count of locals
+  const int first = b.add_statement(OP_ADDRESS, 28, 29, 32);
+  b.add_statement(OP_STOREP_FNC, 31, 32);
+  b.add_statement(OP_DONE);
+  b.add_function(first, 31, 2, "f", "a.qc", {1});
+  b.set_int(32, 0);
+  const tests::RunResult run = tests::run_compilable(b);
+  ASSERT_EQ(0, run.status) << run.console;
+  EXPECT_EQ("void(void() fn) f =\n{\n\tself.think = fn;\n};\n", tests::function_named(run, "f"));
+  tests::expect_compiles(run);
+}
+
 }  // namespace

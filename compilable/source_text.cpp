@@ -758,9 +758,15 @@ std::string function_text(SourceContext& context, const FunctionCode& code,
     // allocates nothing.
     placement.locals_end = int64_t{function.parm_start} + function.locals;
     if (function.locals > 0 && !code.variables.empty()) {
-      const Variable& last = code.variables[placement.locals.empty() ? 0 : placement.locals.back()];
-      if (placement.locals.empty() || last.cell + last.size != placement.locals_end) {
-        placement.redeclare = placement.locals.empty() ? 0 : placement.locals.back();
+      const int32_t candidate = placement.locals.empty() ? 0 : placement.locals.back();
+      const Variable& last = code.variables[candidate];
+      // qcc declares no local of function or field type.
+      const int tag = last.type.tag;
+      const bool declarable =
+          tag != image::ev_function && tag != image::ev_field && tag != image::ev_pointer;
+      if (declarable &&
+          (placement.locals.empty() || last.cell + last.size != placement.locals_end)) {
+        placement.redeclare = candidate;
       }
     }
   }
