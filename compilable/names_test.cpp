@@ -141,4 +141,56 @@ TEST(ChooseNames, GeneratedNamesStayApartFromTheProgramsOwn) {
   tests::expect_compiles(run);
 }
 
+// Declaring a vector declares its components: "vector dir;" makes dir_x, which both
+// compilers then read for a later "float dir_x;" (qcc refuses it for a field). Nothing
+// else may carry a vector's component names.
+TEST(ChooseNames, AVectorsComponentNamesAreItsOwn) {
+  ProgsBuilder b = tests::new_program();
+  b.add_globaldef(ev_vector | DEF_SAVEGLOBAL, 28, "dir");
+  b.add_globaldef(ev_float | DEF_SAVEGLOBAL, 31, "dir_x");  // another cell
+  b.add_globaldef(ev_float | DEF_SAVEGLOBAL, 32, "v_x");
+  b.add_globaldef(ev_float | DEF_SAVEGLOBAL, 33, "r");
+  tests::add_field(b, 34, "origin", ev_vector, 0);
+  b.add_fielddef(ev_float, 0, "origin_x");
+  tests::add_field(b, 35, "origin_y", ev_float, 3);  // another field
+  b.add_globaldef(ev_entity | DEF_SAVEGLOBAL, 36, "self");
+  b.add_immediate_float(37, 5);
+  b.add_globaldef(ev_vector, 38, "IMMEDIATE");
+  b.set_vector(38, 1, 2, 3);
+  b.add_function_global(41, "f", 1);
+  b.add_globaldef(ev_vector, 42, "v");  // f's local vector v
+  const int first = b.add_statement(OP_STORE_F, 37, 31);
+  b.add_statement(OP_STORE_V, 38, 28);
+  b.add_statement(OP_STORE_V, 38, 42);
+  b.add_statement(OP_ADD_F, 32, 43, 45);
+  b.add_statement(OP_STORE_F, 45, 33);
+  b.add_statement(OP_LOAD_F, 36, 35, 45);
+  b.add_statement(OP_ADD_F, 31, 45, 46);
+  b.add_statement(OP_STORE_F, 46, 33);
+  b.add_statement(OP_DONE);
+  b.add_function(first, 42, 3, "f", "a.qc");
+  b.set_int(46, 0);
+  const tests::RunResult run = tests::run_compilable(b);
+  ASSERT_EQ(0, run.status) << run.console;
+  EXPECT_EQ(
+      "vector dir;\n"
+      "float dir_x_1;\n"
+      "float v_x;\n"
+      "float r;\n"
+      ".vector origin;\n"
+      ".float origin_y_1;\n"
+      "entity self;\n"
+      "\n"
+      "void() f =\n{\n"
+      "\tdir_x_1 = 5;\n"
+      "\tdir = '1 2 3';\n"
+      "\tlocal vector v_1;\n"
+      "\tv_1 = '1 2 3';\n"
+      "\tr = v_x + v_1_y;\n"
+      "\tr = dir_x_1 + self.origin_y_1;\n"
+      "};\n",
+      run.files.at("a.qc"));
+  tests::expect_compiles(run);
+}
+
 }  // namespace
