@@ -225,4 +225,45 @@ TEST(BuildFunctionCode, WritesEachValueOnceInItsOrder) {
   });
 }
 
+// Temporaries are unnamed cells wherever they sit: inside the function's own locals, in
+// another function's area, or in a pool that several functions write before they read.
+TEST(BuildFunctionCode, TemporariesWhereverTheySit) {
+  ProgsBuilder b = tests::new_program();
+  b.add_globaldef(ev_float | DEF_SAVEGLOBAL, 28, "active");
+  b.add_globaldef(ev_float | DEF_SAVEGLOBAL, 29, "other");
+  b.add_globaldef(ev_float, 30, "TRUE");
+  b.set_float(30, 1);
+  constexpr int kPool = 31;
+  // f(float a), its area 33..35: a, then two cells its count of locals covers.
+  b.add_function_global(32, "f", 1);
+  b.add_globaldef(ev_float, 33, "a");
+  int first = b.add_statement(OP_ADD_F, 33, 30, 34);  // inside its own locals
+  b.add_statement(OP_MUL_F, 34, 33, 37);              // in g's area
+  b.add_statement(OP_STORE_F, 37, 28);
+  b.add_statement(OP_SUB_F, 33, 30, kPool);  // in the pool
+  b.add_statement(OP_STORE_F, kPool, 29);
+  b.add_statement(OP_DONE);
+  b.add_function(first, 33, 3, "f", "a.qc", {1});
+  // g, its area 37..38.
+  b.add_function_global(36, "g", 2);
+  first = b.add_statement(OP_ADD_F, 29, 30, kPool);
+  b.add_statement(OP_STORE_F, kPool, 28);
+  b.add_statement(OP_DONE);
+  b.add_function(first, 37, 2, "g", "a.qc");
+  b.set_int(38, 0);
+
+  const tests::RunResult run = tests::run_compilable(b);
+  ASSERT_EQ(0, run.status) << run.console;
+  // f's count of locals runs past its parameter: a is declared again at the end for qcc.
+  EXPECT_EQ(
+      "void(float a) f =\n{\n"
+      "\tactive = (a + TRUE) * a;\n"
+      "\tother = a - TRUE;\n"
+      "\tlocal float a;\n"
+      "};\n",
+      tests::function_named(run, "f"));
+  EXPECT_EQ("void() g =\n{\n\tactive = other + TRUE;\n};\n", tests::function_named(run, "g"));
+  tests::expect_compiles(run);
+}
+
 }  // namespace
