@@ -601,12 +601,19 @@ std::string global_declaration(SourceContext& context, int64_t cell) {
     case image::ev_entity:  // no literal spells an entity or a void
     case image::ev_void:
       return type_text(context, type) + " " + name + ";\n";
-    default:
-      if (saved || context.facts.written[cell]) {
+    default: {
+      // A saved global that no code writes keeps the value it starts with: the engine may
+      // read it (FTE's physics_mode), and only a constant can carry it for both compilers.
+      bool has_value = false;
+      for (int k = 0; k < image::type_size(type.tag); ++k) {
+        has_value = has_value || image::global_cell(cell + k) != 0;
+      }
+      if (context.facts.written[cell] || (saved && !has_value)) {
         return type_text(context, type) + " " + name + ";\n";
       }
       return type_text(context, type) + " " + name + " = " + constant_text(context, cell, type) +
              ";\n";
+    }
   }
 }
 

@@ -124,6 +124,10 @@ TEST(GlobalDeclaration, ConstantsWithTheirValues) {
   b.add_globaldef(ev_vector | DEF_SAVEGLOBAL, 36, "spot");
   b.add_globaldef(ev_string | DEF_SAVEGLOBAL, 39, "message");
   b.add_globaldef(ev_float, 40, "counter");  // a variable: the code writes it
+  // A saved global with a value no code writes: the value is what the engine reads (FTE's
+  // physics_mode), so it is kept, as a constant.
+  b.add_globaldef(ev_float | DEF_SAVEGLOBAL, 44, "physics_mode");
+  b.set_float(44, 2);
   // An entity and a void have no literal, whatever flags they carry.
   b.add_globaldef(ev_entity, 41, "target");
   b.add_globaldef(ev_void, 42, "end_sys_globals");
@@ -131,7 +135,7 @@ TEST(GlobalDeclaration, ConstantsWithTheirValues) {
   b.set_int(43, 1);
   const int first = b.add_statement(OP_STORE_F, 35, 40);
   b.add_statement(OP_DONE);
-  b.add_function(first, 44, 0, "f", "a.qc");
+  b.add_function(first, 45, 0, "f", "a.qc");
 
   const tests::RunResult run = tests::run_compilable(b);
   ASSERT_EQ(0, run.status) << run.console;
@@ -147,6 +151,8 @@ TEST(GlobalDeclaration, ConstantsWithTheirValues) {
       "float counter;\n"
       "entity target;\n"
       "void end_sys_globals;\n"
+      "void() f;\n"
+      "float physics_mode = 2;\n"
       "\n"
       "void() f =\n{\n\tcounter = skill;\n};\n",
       run.files.at("a.qc"));

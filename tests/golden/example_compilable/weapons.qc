@@ -1,7 +1,7 @@
 float pi = 3.14159;
 string version_text = "v1.0\n";
 float skill;
-float counter;
+float counter = 5;
 vector spawn_origin = '0 0 -1';
 
 void() W_Precache =
