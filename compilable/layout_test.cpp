@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "image/opcodes.h"
 #include "tests/compilable_runs.h"

@@ -2,7 +2,6 @@
 // a small source, and the compilers on what it wrote.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
