@@ -50,7 +50,8 @@ struct Builder {
   FunctionCode code;
   std::vector<WebMode> web_mode;
   std::vector<int32_t> web_variable;
-  std::vector<int32_t> web_address;  // kPointer: the address expression every use reads
+  std::vector<int32_t> web_address;   // kPointer: the address expression every use reads
+  std::vector<uint8_t> web_one_cell;  // a call's result that only one-cell parameters take
   std::vector<int32_t> uses_left;
   std::vector<std::pair<int32_t, int32_t>> named_variables;  // (def, variable), by def
   std::vector<Pending> pending;
@@ -214,7 +215,8 @@ bool is_vector_field(const Builder& b, int64_t cell) {
 int32_t variable_of_web(Builder& b, int32_t web) {
   if (b.web_variable[web] < 0) {
     const Web& w = b.flow.webs[web];
-    b.web_variable[web] = add_variable(b, VariableKind::kValue, w.cell, w.size, -1);
+    const int size = b.web_one_cell[web] ? 1 : w.size;
+    b.web_variable[web] = add_variable(b, VariableKind::kValue, w.cell, size, -1);
   }
   return b.web_variable[web];
 }
@@ -229,19 +231,75 @@ int32_t web_read(Builder& b, int32_t web, const CellRange& read) {
   return add_expr(b, ExprKind::kVariable, 0, variable, -1, {}, component);
 }
 
+using Uses = std::vector<std::vector<std::pair<int32_t, int>>>;  // by web: (position, slot)
+
+// The callee's parameter k takes one cell: the call names a function record directly.
+bool takes_one_cell(const Builder& b, int32_t position, int k) {
+  const image::Statement& call = b.program.statements[position];
+  const int32_t callee = image::global_int(call.a);
+  if (call.a <= 0 || call.a >= b.facts.cell_count || b.facts.written[call.a] || callee <= 0 ||
+      callee >= static_cast<int32_t>(b.program.functions.size())) {
+    return false;
+  }
+  const image::FunctionRecord& function = b.program.functions[callee];
+  return k < parameter_count(function) && function.parm_size[k] == 1;
+}
+
+// Whether every def of the web is a call and every read copies it into a parameter cell that
+// only calls taking one cell there read. qcc copies each argument with STORE_V as soon as it
+// is made, so a result kept while another call is made is read three cells wide.
+bool is_one_cell_result(const Builder& b, const Uses& uses, int32_t web) {
+  const Web& w = b.flow.webs[web];
+  if (w.size != 3 || uses[web].empty()) {
+    return false;
+  }
+  for (int32_t def : w.defs) {
+    if (action_of(b.program.statements[def].op) != Action::kCall) {
+      return false;
+    }
+  }
+  for (const auto& [position, slot] : uses[web]) {
+    const image::Statement& copy = b.program.statements[position];
+    const int32_t parameter = b.flow.write_web[position - b.graph.first];
+    const int k = (copy.b - image::OFS_PARM0) / 3;
+    if (copy.op != image::OP_STORE_V || slot != kSlotA || parameter < 0 ||
+        copy.b < image::OFS_PARM0 || copy.b >= image::RESERVED_OFS ||
+        (copy.b - image::OFS_PARM0) % 3 != 0 || uses[parameter].empty()) {
+      return false;
+    }
+    for (const auto& [call, call_slot] : uses[parameter]) {
+      if (action_of(b.program.statements[call].op) != Action::kCall ||
+          call_slot != argument_slot(k) || !takes_one_cell(b, call, k)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 void decide_web_modes(Builder& b) {
   const size_t count = b.flow.webs.size();
   b.web_mode.assign(count, WebMode::kVariable);
   b.web_variable.assign(count, -1);
   b.web_address.assign(count, -1);
+  b.web_one_cell.assign(count, 0);
   b.uses_left.assign(count, 0);
-  std::vector<std::vector<std::pair<int32_t, int>>> uses(count);
+  Uses uses(count);
   const int64_t size = int64_t{b.graph.end} - b.graph.first;
   for (int64_t i = 0; i < size; ++i) {
     for (int slot = 0; slot < kReadSlots; ++slot) {
       const int32_t web = b.flow.read_web[i * kReadSlots + slot];
       if (web >= 0) {
         uses[web].emplace_back(static_cast<int32_t>(b.graph.first + i), slot);
+      }
+    }
+  }
+  // The value is one cell in its parameter cell too, where it waits for its call.
+  for (size_t w = 0; w < count; ++w) {
+    if (is_one_cell_result(b, uses, static_cast<int32_t>(w))) {
+      b.web_one_cell[w] = 1;
+      for (const auto& [position, slot] : uses[w]) {
+        b.web_one_cell[b.flow.write_web[position - b.graph.first]] = 1;
       }
     }
   }
@@ -871,7 +929,8 @@ void translate(Builder& b, int64_t position) {
         const int32_t argument = operands[argument_slot(k)];
         Expr& leaf_expr = b.code.exprs[argument];
         const bool whole_leaf =
-            (leaf_expr.kind == ExprKind::kGlobal || leaf_expr.kind == ExprKind::kVariable) &&
+            (leaf_expr.kind == ExprKind::kGlobal || (leaf_expr.kind == ExprKind::kVariable &&
+                                                     b.code.variables[leaf_expr.ref].size == 3)) &&
             leaf_expr.component < 0;
         if (known && whole_leaf && k < parameter_count(b.program.functions[callee_record]) &&
             b.program.functions[callee_record].parm_size[k] == 1 &&
@@ -1021,6 +1080,7 @@ FunctionCode build_function_code(const image::ProgramImage& program, const Progr
             tracked,
             program.functions[graph.function],
             FunctionCode{},
+            {},
             {},
             {},
             {},

@@ -38,28 +38,48 @@ uint64_t owner_key(NameOwner kind, int64_t index) {
   return static_cast<uint64_t>(kind) << 40 | static_cast<uint64_t>(index & 0xffffffffff);
 }
 
-// Claims `wanted` for the owner, or the first free variant of it.
+// Declaring a vector declares its components too: "vector dir;" makes dir_x, dir_y and
+// dir_z, which both compilers then read for any later declaration of those names.
+constexpr const char* ComponentSuffix[] = {"_x", "_y", "_z"};
+
+bool is_free_for(const Claims& claims, const std::string& name, uint64_t key) {
+  auto found = claims.owner.find(name);
+  return found == claims.owner.end() || found->second == key;
+}
+
+// Claims `wanted` for the owner, or the first free variant of it; for a vector, with
+// `components` the owners of its three components, their names too.
 std::string claim(Claims& claims, const std::string& wanted, uint64_t key, bool counts,
-                  bool used = true) {
+                  bool used = true, const uint64_t* components = nullptr) {
   std::string name = identifier_from(wanted);
   if (used && is_reserved_word(name)) {
     name += "_";
   }
   for (int suffix = 1;; ++suffix) {
-    auto found = claims.owner.find(name);
-    if (found == claims.owner.end()) {
-      claims.owner.emplace(name, key);
-      break;
+    bool free = is_free_for(claims, name, key);
+    for (int k = 0; k < 3 && free && components != nullptr; ++k) {
+      free = is_free_for(claims, name + ComponentSuffix[k], components[k]);
     }
-    if (found->second == key) {
+    if (free) {
       break;
     }
     name = identifier_from(wanted).substr(0, kLongestName - 6) + "_" + std::to_string(suffix);
+  }
+  claims.owner.emplace(name, key);
+  for (int k = 0; k < 3 && components != nullptr; ++k) {
+    claims.owner.emplace(name + ComponentSuffix[k], components[k]);
   }
   if (counts && name != wanted) {
     ++claims.renamed;
   }
   return name;
+}
+
+// The owners of a vector's components, one cell or field offset after another.
+void component_owners(NameOwner kind, int64_t first, uint64_t* owners) {
+  for (int k = 0; k < 3; ++k) {
+    owners[k] = owner_key(kind, first + k);
+  }
 }
 
 // What declaring the global definition creates.
@@ -151,9 +171,12 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
       continue;
     }
     const std::string wanted = def_name(field);
+    uint64_t components[3];
+    component_owners(NameOwner::kField, field.ofs, components);
     names.fields[field.ofs] =
         claim(claims, wanted.empty() ? "field" + std::to_string(field.ofs) : wanted,
-              owner_key(NameOwner::kField, field.ofs), !wanted.empty());
+              owner_key(NameOwner::kField, field.ofs), !wanted.empty(), true,
+              def_tag(field) == image::ev_vector ? components : nullptr);
   }
   // Global definitions of the global scope, in table order: the declaration order.
   for (size_t d = 0; d < program.globaldefs.size(); ++d) {
@@ -201,7 +224,21 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
     }
     const int32_t function = function_constant(program, facts, def);
     const bool in_code = used.cells[def.ofs] || (function > 0 && used.functions[function]);
-    names.cells[def.ofs] = claim(claims, wanted, def_owner(program, facts, def), true, in_code);
+    uint64_t components[3];
+    const uint64_t* vector = nullptr;
+    if (covered_size(facts, def) == 3) {
+      component_owners(NameOwner::kCell, def.ofs, components);
+      vector = components;
+    } else if (def_tag(def) == image::ev_field) {
+      const int32_t offset = image::global_int(def.ofs);
+      const int32_t field = offset >= 0 && offset < facts.field_limit ? facts.field_at[offset] : -1;
+      if (field >= 0 && def_tag(program.fielddefs[field]) == image::ev_vector) {
+        component_owners(NameOwner::kField, offset, components);
+        vector = components;
+      }
+    }
+    names.cells[def.ofs] =
+        claim(claims, wanted, def_owner(program, facts, def), true, in_code, vector);
   }
   // A function the program left unnamed takes the name of the global that holds it.
   std::vector<std::string> held_by(program.functions.size());
@@ -287,13 +324,27 @@ std::vector<std::string> choose_variable_names(const image::ProgramImage& progra
     if (is_reserved_word(name)) {
       name += "_";
     }
-    for (int suffix = 1; taken.count(name) != 0 || visible.count(name) != 0; ++suffix) {
+    // A vector's components are named with it, apart from everything else.
+    const bool vector = variable.size == 3 || variable.type.tag == image::ev_vector;
+    auto usable = [&](const std::string& candidate) {
+      for (int k = -1; k < (vector ? 3 : 0); ++k) {
+        const std::string part = k < 0 ? candidate : candidate + ComponentSuffix[k];
+        if (taken.count(part) != 0 || visible.count(part) != 0) {
+          return false;
+        }
+      }
+      return true;
+    };
+    for (int suffix = 1; !usable(name); ++suffix) {
       name = identifier_from(wanted).substr(0, kLongestName - 6) + "_" + std::to_string(suffix);
     }
     if (!generated && name != wanted) {
       ++renamed;
     }
     taken.insert(name);
+    for (int k = 0; k < (vector ? 3 : 0); ++k) {
+      taken.insert(name + ComponentSuffix[k]);
+    }
     chosen.push_back(name);
   }
   return chosen;

@@ -548,8 +548,12 @@ void print_expr(Printer& p, int32_t expr) {
       const bool compound =
           row.action == Action::kCompound || row.action == Action::kCompoundPointer;
       p.out += compound ? std::string(" ") + row.symbol + " " : std::string(" = ");
+      // Both compilers read the right of "=" only as far as its own priority goes:
+      // "x = a && b" is "(x = a) && b".
       const int32_t value = operand(p, expr, 1);
-      print_expr(p, value);
+      const Expr& v = p.code.exprs[value];
+      print_bracketed(
+          p, value, v.kind == ExprKind::kBinary && qcc_level(v.op) > qcc_level(image::OP_STORE_F));
       break;
     }
     case ExprKind::kConvert: {
@@ -924,13 +928,22 @@ std::string global_declaration(SourceContext& context, int64_t cell) {
       return type_text(context, type) + " " + name + ";\n";
     case image::ev_field:
     case image::ev_function:
+    case image::ev_entity:  // no literal spells an entity or a void
+    case image::ev_void:
       return type_text(context, type) + " " + name + ";\n";
-    default:
-      if (saved || context.facts.written[cell]) {
+    default: {
+      // A saved global that no code writes keeps the value it starts with: the engine may
+      // read it (FTE's physics_mode), and only a constant can carry it for both compilers.
+      bool has_value = false;
+      for (int k = 0; k < image::type_size(type.tag); ++k) {
+        has_value = has_value || image::global_cell(cell + k) != 0;
+      }
+      if (context.facts.written[cell] || (saved && !has_value)) {
         return type_text(context, type) + " " + name + ";\n";
       }
       return type_text(context, type) + " " + name + " = " + constant_text(context, cell, type) +
              ";\n";
+    }
   }
 }
 
@@ -1097,9 +1110,15 @@ std::string function_text(SourceContext& context, const FunctionCode& code,
     // allocates nothing.
     placement.locals_end = int64_t{function.parm_start} + function.locals;
     if (function.locals > 0 && !code.variables.empty()) {
-      const Variable& last = code.variables[placement.locals.empty() ? 0 : placement.locals.back()];
-      if (placement.locals.empty() || last.cell + last.size != placement.locals_end) {
-        placement.redeclare = placement.locals.empty() ? 0 : placement.locals.back();
+      const int32_t candidate = placement.locals.empty() ? 0 : placement.locals.back();
+      const Variable& last = code.variables[candidate];
+      // qcc declares no local of function or field type.
+      const int tag = last.type.tag;
+      const bool declarable =
+          tag != image::ev_function && tag != image::ev_field && tag != image::ev_pointer;
+      if (declarable &&
+          (placement.locals.empty() || last.cell + last.size != placement.locals_end)) {
+        placement.redeclare = candidate;
       }
     }
   }

@@ -498,7 +498,8 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
     }
   }
   // An exit whose code only ends the function (a return inside the loop) is written inside
-  // the loop; the loop goes on to one of the others.
+  // the loop; the loop goes on to one of the others. A loop with no other exit than its own
+  // test goes on nowhere else, so that no break is needed to leave it (qcc has none).
   std::vector<int32_t> onward;
   for (int32_t e : exits) {
     const bool own = dominates(s, header, e) && s.shapes[e].predecessors.size() == 1;
@@ -506,15 +507,17 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
       onward.push_back(e);
     }
   }
-  if (onward.empty()) {
-    onward = exits;
-  }
+  // The loop's own test may still leave to an exit that only ends the function.
   auto goes_on = [&](int32_t e) {
-    return std::find(onward.begin(), onward.end(), e) != onward.end();
+    const std::vector<int32_t>& ways = onward.empty() ? exits : onward;
+    return std::find(ways.begin(), ways.end(), e) != ways.end();
   };
   const Shape& head = s.shapes[header];
   int32_t follow = -1;
-  if (head.branch && in_loop(s, head.when_true, loop) != in_loop(s, head.when_false, loop) &&
+  // A header that only tests is a while loop, which goes on where the test leaves it; a
+  // header that also does work is the body of a do-while, whose test may leave by a break.
+  if (head.branch && s.code.blocks[header].statements.empty() &&
+      in_loop(s, head.when_true, loop) != in_loop(s, head.when_false, loop) &&
       goes_on(in_loop(s, head.when_true, loop) ? head.when_false : head.when_true)) {
     follow = in_loop(s, head.when_true, loop) ? head.when_false : head.when_true;
   } else if (info.latches.size() == 1 && s.shapes[info.latches[0]].branch) {
@@ -718,8 +721,11 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
     auto is_target = [&](int32_t t) {
       return t == context.break_target || t == context.continue_target;
     };
-    std::vector<int32_t> then_exits = region_exits(s, then_start, b);
-    std::vector<int32_t> else_exits = region_exits(s, else_start, b);
+    // A branch that starts where the region ends leads nowhere else.
+    std::vector<int32_t> then_exits =
+        then_start == follow ? std::vector<int32_t>{follow} : region_exits(s, then_start, b);
+    std::vector<int32_t> else_exits =
+        else_start == follow ? std::vector<int32_t>{follow} : region_exits(s, else_start, b);
     std::vector<int32_t> all = then_exits;
     for (int32_t t : else_exits) {
       if (std::find(all.begin(), all.end(), t) == all.end()) {
@@ -824,8 +830,11 @@ void emit_state_loop(Structurer& s) {
         const int32_t when_false =
             branch.jump_when_true ? block.successors[0] : block.successors[1];
         const int32_t test = add_node(s, NodeKind::kIf, branch.condition);
-        s.body.nodes[test].body.push_back(set_state(when_true));
-        s.body.nodes[test].otherwise.push_back(set_state(when_false));
+        // Made before either list is reached: adding a node may move the nodes.
+        const int32_t then_state = set_state(when_true);
+        const int32_t else_state = set_state(when_false);
+        s.body.nodes[test].body.push_back(then_state);
+        s.body.nodes[test].otherwise.push_back(else_state);
         body.push_back(test);
         break;
       }

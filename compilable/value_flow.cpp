@@ -149,8 +149,8 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
               return 3;
             }
           }
-          if (current[d] > 0) {
-            return current[d];
+          if (current[d] != 0) {
+            return current[d] > 0 ? current[d] : int8_t{1};
           }
           return widest[d] > 0 ? widest[d] : 1;
         }
@@ -244,7 +244,8 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
       if (action == Action::kStore && statement.op == image::OP_STORE_V) {
         access.write.size = access.reads[kSlotA].size;
       }
-      // Each written cell remembers the width of the write that covers it from its start.
+      // Each written cell remembers the width of the write that starts at it, or that it is
+      // inside a wider write.
       for (int k = 0; k < access.write.size; ++k) {
         const int64_t cell = int64_t{access.write.offset} + k;
         if (cell >= facts.cell_count || !tracked_cell(cell)) {
@@ -258,7 +259,9 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
           touched.push_back(d);
         }
         current[d] = static_cast<int8_t>(k == 0 ? access.write.size : 1);
-        current_base[d] = access.write.offset;
+        // The rest of a call's result, whose width only its reads tell, is part of no vector
+        // put together cell by cell.
+        current_base[d] = action == Action::kCall && k > 0 ? -1 : access.write.offset;
         current_at[d] = p;
       }
     }

@@ -1,0 +1,17 @@
+entity() func11;
+entity self;
+entity world;
+float time;
+vector v_forward;
+.vector origin;
+.float origin_x_1;
+.float origin_y_1;
+.float origin_z_1;
+.void() health_1;
+.void() think_1;
+.float th_pain_1;
+.float nextthink_1;
+void(vector p0) makevectors = #1;
+string(string p0) precache_sound = #19;
+float() random = #7;
+void(entity p0, float p1, string p2, float p3, float p4) sound = #8;

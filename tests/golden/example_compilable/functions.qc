@@ -1,0 +1,5 @@
+
+entity() func11 =
+{
+	return world;
+};

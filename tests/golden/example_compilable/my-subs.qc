@@ -1,0 +1,5 @@
+
+void() SUB_Null =
+{
+	return;
+};
