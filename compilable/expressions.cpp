@@ -146,7 +146,7 @@ void declare_function_variables(Builder& b) {
         !is_local_kind(b.program.globaldefs[def])) {
       continue;
     }
-    const int size = cells_of(def_tag(b.program.globaldefs[def]));
+    const int size = value_cells(value_tag(b.facts, def_tag(b.program.globaldefs[def])));
     const int32_t variable =
         add_variable(b, VariableKind::kNamed, static_cast<int32_t>(c), size, def);
     b.named_variables.emplace_back(def, variable);

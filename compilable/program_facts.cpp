@@ -34,7 +34,7 @@ int covered_size(const ProgramFacts& facts, const image::DefRecord& def) {
   if (static_cast<size_t>(def.ofs) < facts.implied_vector.size() && facts.implied_vector[def.ofs]) {
     return 3;
   }
-  return cells_of(def_tag(def));
+  return value_cells(value_tag(facts, def_tag(def)));
 }
 
 int parameter_count(const image::FunctionRecord& function) {
@@ -328,6 +328,7 @@ ProgramFacts gather_program_facts(const image::ProgramImage& program) {
         (statement.op > image::OP_CALL0 && statement.op <= image::OP_CALL8 && statement.b != 0);
     facts.extended_instructions =
         facts.extended_instructions || statement.op >= image::OPCODE_COUNT;
+    facts.current_tags = facts.current_tags || (statement.op >= 225 && statement.op < 282);
   }
   index_definitions(program, facts);
   find_written_cells(program, facts);

@@ -15,6 +15,9 @@ struct ProgramFacts {
   int32_t cell_count;          // global cells loaded
   bool hexen2_calls;           // CALL1..CALL8 carry their first two arguments in b and c
   bool extended_instructions;  // some instruction is past the classic set
+  // Some instruction is one fteqcc has written only since it renumbered the type tags
+  // (opcode 225 or later): tags 9 to 12 are unsigned, 64-bit integers and double.
+  bool current_tags;
   // The global definitions at each offset, in table order: defs_at[defs_start[o] .. defs_start[o +
   // 1]).
   std::vector<int32_t> defs_start;
@@ -57,7 +60,8 @@ inline int def_tag(const image::DefRecord& def) { return def.type & ~image::DEF_
 // as the classic instructions read every one-cell number.
 inline int value_tag(const ProgramFacts& facts, int tag) {
   const bool integer = tag == 8 && facts.extended_instructions;
-  return (tag >= 0 && tag <= image::ev_pointer) || integer ? tag : image::ev_float;
+  const bool numeric = tag >= 9 && tag <= 12 && facts.current_tags;
+  return (tag >= 0 && tag <= image::ev_pointer) || integer || numeric ? tag : image::ev_float;
 }
 
 // The first definition at the offset with a real name, or -1.
