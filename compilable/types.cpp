@@ -529,7 +529,8 @@ void type_function(Typer& t, const FunctionCode& code, std::vector<int32_t>& exp
         t.mixed_found[self] = 1;
       }
       c.join(t.return_class[self], expr_class[stmt.expr]);
-    } else if (stmt.kind == StmtKind::kState) {
+    } else if (stmt.kind == StmtKind::kState && stmt.extra >= 0) {
+      // A cycling frame header has no think function: its operands are typed by its call.
       c.require(expr_class[stmt.expr], tag_type(image::ev_float));
       c.require(expr_class[stmt.extra], tag_type(image::ev_function));
     }
