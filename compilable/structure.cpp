@@ -732,8 +732,11 @@ void emit_state_loop(Structurer& s) {
         const int32_t when_false =
             branch.jump_when_true ? block.successors[0] : block.successors[1];
         const int32_t test = add_node(s, NodeKind::kIf, branch.condition);
-        s.body.nodes[test].body.push_back(set_state(when_true));
-        s.body.nodes[test].otherwise.push_back(set_state(when_false));
+        // Each set_state adds a node: take it before naming the list it goes into.
+        const int32_t then_state = set_state(when_true);
+        const int32_t else_state = set_state(when_false);
+        s.body.nodes[test].body.push_back(then_state);
+        s.body.nodes[test].otherwise.push_back(else_state);
         body.push_back(test);
         break;
       }
