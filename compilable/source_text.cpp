@@ -669,29 +669,41 @@ void print_block(Printer& p, const std::vector<int32_t>& nodes, int depth) {
   p.out += "}\n";
 }
 
-void print_node(Printer& p, int32_t index, int depth, bool as_else_if) {
+// The if whose else holds nothing but it, or -1: the chain is written "else if" after
+// "else if", as long as a state loop's, in one loop rather than one call per link.
+int32_t else_if_link(const Printer& p, const Node& node) {
+  if (node.kind != NodeKind::kIf || node.otherwise.size() != 1 ||
+      p.body.nodes[node.otherwise[0]].kind != NodeKind::kIf) {
+    return -1;
+  }
+  return node.otherwise[0];
+}
+
+void print_node(Printer& p, int32_t index, int depth) {
   const Node& node = p.body.nodes[index];
   switch (node.kind) {
     case NodeKind::kStatement:
       print_statement(p, node.ref, depth);
       break;
     case NodeKind::kIf:
-      if (!as_else_if) {
-        indent(p, depth);
-      }
-      p.out += "if (";
-      print_expr(p, node.ref);
-      p.out += ")\n";
-      print_block(p, node.body, depth);
-      if (!node.otherwise.empty()) {
+      indent(p, depth);
+      for (int32_t link = index; link >= 0;) {
+        const Node& test = p.body.nodes[link];
+        p.out += "if (";
+        print_expr(p, test.ref);
+        p.out += ")\n";
+        print_block(p, test.body, depth);
+        if (test.otherwise.empty()) {
+          break;
+        }
         indent(p, depth);
         p.out += "else";
-        if (node.otherwise.size() == 1 && p.body.nodes[node.otherwise[0]].kind == NodeKind::kIf) {
+        link = else_if_link(p, test);
+        if (link >= 0) {
           p.out += " ";
-          print_node(p, node.otherwise[0], depth, true);
         } else {
           p.out += "\n";
-          print_block(p, node.otherwise, depth);
+          print_block(p, test.otherwise, depth);
         }
       }
       break;
@@ -764,7 +776,7 @@ void print_nodes(Printer& p, const std::vector<int32_t>& nodes, int depth) {
     if (first != INT64_MAX) {
       declare_locals_before(p, first, depth);
     }
-    print_node(p, node, depth, false);
+    print_node(p, node, depth);
   }
 }
 
@@ -946,11 +958,36 @@ FirstCells first_of_node(Printer& p, int32_t index, std::vector<uint8_t>& seen) 
       }
       break;
     }
-    case NodeKind::kIf:
+    case NodeKind::kIf: {
+      // An else-if chain link by link, in the order of the text; each link's cells include
+      // those of the links after it.
+      std::vector<int32_t> chain;
+      std::vector<FirstCells> own;
+      for (int32_t link = index; link >= 0; link = else_if_link(p, p.body.nodes[link])) {
+        const Node& test = p.body.nodes[link];
+        FirstCells cells{INT64_MAX, -1};
+        first_allocation(p, test.ref, seen, cells.allocation, cells.local);
+        const FirstCells body = first_of_nodes(p, test.body, seen);
+        cells.allocation = std::min(cells.allocation, body.allocation);
+        cells.local = std::max(cells.local, body.local);
+        if (else_if_link(p, test) < 0) {
+          const FirstCells otherwise = first_of_nodes(p, test.otherwise, seen);
+          cells.allocation = std::min(cells.allocation, otherwise.allocation);
+          cells.local = std::max(cells.local, otherwise.local);
+        }
+        chain.push_back(link);
+        own.push_back(cells);
+      }
+      for (size_t k = chain.size(); k-- > 0;) {
+        add(own[k]);
+        p.placement.node_first[chain[k]] = first.allocation;
+        p.placement.node_local[chain[k]] = first.local;
+      }
+      return first;
+    }
     case NodeKind::kWhile:
       first_allocation(p, node.ref, seen, first.allocation, first.local);
       add(first_of_nodes(p, node.body, seen));
-      add(first_of_nodes(p, node.otherwise, seen));
       break;
     case NodeKind::kDoWhile:
       add(first_of_nodes(p, node.body, seen));

@@ -53,7 +53,14 @@ struct Structurer {
   std::vector<Loop> loops;
   int64_t budget;
   bool failed;
+  int32_t nesting;                   // regions being written, one inside the other
+  std::vector<int32_t> expr_depths;  // as far as expression_depth has looked
 };
+
+// The deepest nesting of statements the source is written with: writing a region, and
+// later printing it, recurses once per level; a function nested deeper is written as a
+// state loop. Real programs stay far below it.
+constexpr int32_t kDeepestNesting = 1000;
 
 int32_t add_node(Structurer& s, NodeKind kind, int32_t ref) {
   s.body.nodes.push_back(Node{kind, ref, {}, {}});
@@ -191,6 +198,13 @@ void merge_conditions(Structurer& s) {
         const int32_t shared = side == 0 ? first.when_false : first.when_true;
         if (side == 0 && !has_else_before(s, shared)) {
           continue;  // if (a) if (b) ...: nested tests say the same without &&
+        }
+        // Joined with a negation around the second, the condition is two levels deeper.
+        if (std::max(expression_depth(s.code, s.expr_depths, first.condition),
+                     expression_depth(s.code, s.expr_depths, second.condition)) +
+                2 >=
+            kDeepestExpression) {
+          continue;  // left as nested tests
         }
         int32_t condition = second.condition;
         int32_t keep_true, keep_false;
@@ -582,6 +596,9 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
   std::vector<int32_t> out;
   int32_t b = start;
   bool first = true;
+  if (++s.nesting > kDeepestNesting) {
+    s.failed = true;
+  }
   while (b >= 0 && !s.failed) {
     if (--s.budget < 0) {
       s.failed = true;
@@ -692,6 +709,7 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
     }
     b = join;
   }
+  --s.nesting;
   return out;
 }
 
@@ -771,7 +789,7 @@ void emit_state_loop(Structurer& s) {
 
 StructuredBody structure_function(const image::ProgramImage& program, const ProgramFacts& facts,
                                   const FlowGraph& graph, FunctionCode& code) {
-  Structurer s{program, facts, graph, code, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0, false};
+  Structurer s{program, facts, graph, code, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0, false, 0, {}};
   build_shapes(s);
   const size_t expr_mark = code.exprs.size();
   const size_t operand_mark = code.operands.size();
