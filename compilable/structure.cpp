@@ -548,8 +548,10 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
     const bool stays_when_true = in_loop(s, head.when_true, loop);
     const int32_t condition = stays_when_true ? head.condition : negate(s, head.condition);
     const int32_t node = add_node(s, NodeKind::kWhile, condition);
+    // A test that jumps to itself loops with nothing in its body.
+    const int32_t stay = stays_when_true ? head.when_true : head.when_false;
     std::vector<int32_t> body =
-        emit_region(s, stays_when_true ? head.when_true : head.when_false, header, inner, -1);
+        stay == header ? std::vector<int32_t>() : emit_region(s, stay, header, inner, -1);
     s.body.nodes[node].body = std::move(body);
     out.push_back(node);
     return;
