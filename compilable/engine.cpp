@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "compilable/expressions.h"
@@ -32,10 +33,14 @@ struct OutputFile {
   std::string text;
 };
 
+// Longer source-file names are cut: they only group the functions, and a file system takes
+// names of 255 bytes at most.
+constexpr size_t kLongestFileName = 64;
+
 // A usable file name from a program's source-file name, or "".
 std::string file_name_from(const char* source) {
   std::string name;
-  for (const char* p = source; *p != '\0'; ++p) {
+  for (const char* p = source; *p != '\0' && name.size() < kLongestFileName; ++p) {
     const char c = *p;
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                        c == '_' || c == '-' || c == '.';
@@ -223,10 +228,18 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
   }
   files[0].text = target_pragma(loaded.flavour) + result_types + views + files[0].text;
 
-  // A file of a name the run must not write (the input's, say) is written under another.
+  // A file of a name the run must not write (the input's, say) is written under another,
+  // which no other file of the run has.
+  std::unordered_set<std::string> taken;
+  for (const OutputFile& file : files) {
+    taken.insert(file.name);
+  }
   for (OutputFile& file : files) {
-    while (render::is_reserved_name(file.name)) {
-      file.name = "_" + file.name;
+    if (render::is_reserved_name(file.name)) {
+      do {
+        file.name = "_" + file.name;
+      } while (render::is_reserved_name(file.name) || taken.count(file.name) != 0);
+      taken.insert(file.name);
     }
   }
   render::open_project_list();
