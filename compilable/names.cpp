@@ -2,6 +2,7 @@
 // names that say what a thing is; never a keyword, and never two things with one name.
 #include "compilable/names.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -30,7 +31,12 @@ constexpr const char* TagWords[] = {"void",   "string", "float",    "vector",
                                     "entity", "field",  "function", "pointer"};
 
 struct Claims {
-  std::unordered_map<std::string, uint64_t> owner;  // name -> owner key
+  std::unordered_map<std::string, uint64_t> owner;               // name -> owner key
+  std::unordered_map<uint64_t, std::vector<std::string>> owned;  // owner key -> its names
+  // By the stem of numbered names ("f_" of "f_1", "f_2" ...): every number below this one is
+  // taken, so that the search for a free number goes on from there, and a program with
+  // thousands of things of one name costs no more than one search each.
+  std::unordered_map<std::string, int> next_number;
   int32_t renamed;
 };
 
@@ -38,23 +44,65 @@ uint64_t owner_key(NameOwner kind, int64_t index) {
   return static_cast<uint64_t>(kind) << 40 | static_cast<uint64_t>(index & 0xffffffffff);
 }
 
-// Claims `wanted` for the owner, or the first free variant of it.
+void take(Claims& claims, const std::string& name, uint64_t key) {
+  claims.owner.emplace(name, key);
+  claims.owned[key].push_back(name);
+}
+
+// The number of a name "stem" + number as the search below writes it, or 0.
+int number_after(const std::string& name, const std::string& stem) {
+  if (name.size() <= stem.size() || name.size() > stem.size() + 9 ||
+      name.compare(0, stem.size(), stem) != 0 || name[stem.size()] == '0') {
+    return 0;
+  }
+  int number = 0;
+  for (size_t i = stem.size(); i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') {
+      return 0;
+    }
+    number = number * 10 + (name[i] - '0');
+  }
+  return number;
+}
+
+// Claims `wanted` for the owner, or else the first variant "stem_N" (N from 1) that is free
+// or already the owner's.
 std::string claim(Claims& claims, const std::string& wanted, uint64_t key, bool counts,
                   bool used = true) {
   std::string name = identifier_from(wanted);
   if (used && is_reserved_word(name)) {
     name += "_";
   }
-  for (int suffix = 1;; ++suffix) {
-    auto found = claims.owner.find(name);
-    if (found == claims.owner.end()) {
-      claims.owner.emplace(name, key);
-      break;
+  auto found = claims.owner.find(name);
+  if (found == claims.owner.end()) {
+    take(claims, name, key);
+  } else if (found->second != key) {
+    const std::string stem = identifier_from(wanted).substr(0, kLongestName - 6) + "_";
+    int& next = claims.next_number[stem];
+    next = std::max(next, 1);
+    // A variant below `next` is taken; the owner's own one would have been met first.
+    int own = 0;
+    for (const std::string& owned : claims.owned[key]) {
+      const int number = number_after(owned, stem);
+      if (number > 0 && number < next && (own == 0 || number < own)) {
+        own = number;
+      }
     }
-    if (found->second == key) {
-      break;
+    if (own > 0) {
+      name = stem + std::to_string(own);
+    } else {
+      for (int number = next;; ++number) {
+        name = stem + std::to_string(number);
+        found = claims.owner.find(name);
+        if (found == claims.owner.end() || found->second == key) {
+          if (found == claims.owner.end()) {
+            take(claims, name, key);
+          }
+          next = number + 1;
+          break;
+        }
+      }
     }
-    name = identifier_from(wanted).substr(0, kLongestName - 6) + "_" + std::to_string(suffix);
   }
   if (counts && name != wanted) {
     ++claims.renamed;
@@ -137,7 +185,7 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
                    const std::vector<FunctionCode>& functions,
                    const std::vector<uint8_t>& shared_cells, const ProgramTypes& types) {
   Names names{};
-  Claims claims{{}, 0};
+  Claims claims{{}, {}, {}, 0};
   const Used used = find_used(program, facts, functions);
   names.cells.assign(static_cast<size_t>(facts.cell_count), std::string());
   names.fields.assign(static_cast<size_t>(facts.field_limit), std::string());
