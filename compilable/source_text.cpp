@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <unordered_set>
 #include <utility>
 
 #include "compilable/instructions.h"
@@ -907,7 +908,7 @@ namespace {
 
 // The first cell allocated by the instructions of an expression: results of operations, and
 // anonymous constants of the function's area met for the first time.
-void first_allocation(Printer& p, int32_t expr, std::vector<uint8_t>& seen, int64_t& first,
+void first_allocation(Printer& p, int32_t expr, std::unordered_set<int64_t>& seen, int64_t& first,
                       int64_t& local) {
   const Expr& e = p.code.exprs[expr];
   if (e.kind == ExprKind::kVariable && p.code.variables[e.ref].kind == VariableKind::kNamed) {
@@ -922,9 +923,9 @@ void first_allocation(Printer& p, int32_t expr, std::vector<uint8_t>& seen, int6
     }
   }
   if (e.kind == ExprKind::kConstant && e.ref >= function.parm_start &&
-      e.ref < p.context.facts.cell_count && !seen[e.ref - function.parm_start] &&
+      e.ref < p.context.facts.cell_count && seen.count(e.ref) == 0 &&
       has_immediate_def(p.context.program, p.context.facts, e.ref)) {
-    seen[e.ref - function.parm_start] = 1;
+    seen.insert(e.ref);
     first = std::min<int64_t>(first, e.ref);
   }
   for (int k = 0; k < e.operand_count; ++k) {
@@ -938,9 +939,9 @@ struct FirstCells {
 };
 
 FirstCells first_of_nodes(Printer& p, const std::vector<int32_t>& nodes,
-                          std::vector<uint8_t>& seen);
+                          std::unordered_set<int64_t>& seen);
 
-FirstCells first_of_node(Printer& p, int32_t index, std::vector<uint8_t>& seen) {
+FirstCells first_of_node(Printer& p, int32_t index, std::unordered_set<int64_t>& seen) {
   const Node& node = p.body.nodes[index];
   FirstCells first{INT64_MAX, -1};
   auto add = [&first](const FirstCells& inner) {
@@ -1002,7 +1003,7 @@ FirstCells first_of_node(Printer& p, int32_t index, std::vector<uint8_t>& seen) 
 }
 
 FirstCells first_of_nodes(Printer& p, const std::vector<int32_t>& nodes,
-                          std::vector<uint8_t>& seen) {
+                          std::unordered_set<int64_t>& seen) {
   FirstCells first{INT64_MAX, -1};
   for (int32_t node : nodes) {
     const FirstCells inner = first_of_node(p, node, seen);
@@ -1049,9 +1050,8 @@ std::string function_text(SourceContext& context, const FunctionCode& code,
     std::sort(placement.locals.begin(), placement.locals.end(), [&](int32_t x, int32_t y) {
       return code.variables[x].cell < code.variables[y].cell;
     });
-    std::vector<uint8_t> seen(
-        static_cast<size_t>(std::max<int64_t>(context.facts.cell_count - function.parm_start, 0)),
-        0);
+    // The constants met so far: a set, since the area may start anywhere in the ints.
+    std::unordered_set<int64_t> seen;
     first_of_nodes(p, body.top, seen);
     // qcc counts as locals everything allocated up to its last local statement; where no
     // local of the program's ends there, one is declared again at that point, which
