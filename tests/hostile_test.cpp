@@ -1452,6 +1452,22 @@ TEST(HostileCompilable, IrreducibleFlowIsWrittenAsAStateLoop) {
             result.files);
 }
 
+// Three named constants of one cell and no function: the declarations that name the cell
+// again are no functions to the check of the order of declarations.
+TEST(HostileCompilable, ConstantsSharingACellAreEachDeclared) {
+  ProgsBuilder b = tests::new_program();
+  b.add_globaldef(image::ev_float, 30, "a");
+  b.add_globaldef(image::ev_float, 30, "b");
+  b.add_globaldef(image::ev_float, 30, "c");
+  b.set_float(30, 5);
+  RunResult result = run(Engine::kClassic, b);
+  EXPECT_EQ(0, result.status);
+  result = run(Engine::kCompilable, b);
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(summary(b) + written({"functions.qc"}, 0), result.console);
+  EXPECT_EQ(one_file("functions.qc", "float a = 5;\nfloat b = 5;\nfloat c = 5;\n"), result.files);
+}
+
 // Two source files whose names become the same file name: one is the input's, which is
 // written with a '_' in front, the other already has it.
 TEST(HostileCompilable, FileNamesMadeAlikeStayApart) {
