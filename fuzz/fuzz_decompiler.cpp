@@ -186,6 +186,10 @@ void check_failure_message() {
       "Error - Can't determine frame number.\n",
       "************ ERROR ***********\nFile read failure\n",
       "************ ERROR ***********\nError opening ",
+      // The compilable engine's reader of the other flavours.
+      "************ ERROR ***********\nCompressed sections are not read ",
+      "************ ERROR ***********\nType tables are not read ",
+      "************ ERROR ***********\nVersion 7 with secondary version ",
   };
   bool found = false;
   for (const char* start : kMessageStarts) {

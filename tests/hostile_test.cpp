@@ -101,6 +101,16 @@ std::string summary(const ProgsBuilder& program, const std::string& path = "prog
   return text;
 }
 
+// The compilable engine's summary: the same, then the format it read.
+std::string compilable_summary(const ProgsBuilder& program, const std::string& path = "progs.dat") {
+  return summary(program, path) + "Format: version 6\n";
+}
+
+std::string summary_of(Engine engine, const ProgsBuilder& program,
+                       const std::string& path = "progs.dat") {
+  return engine == Engine::kClassic ? summary(program, path) : compilable_summary(program, path);
+}
+
 // The compilable engine's console after the summary of a complete run: a line per file
 // written, then the closing line of counts.
 std::string written(const std::vector<std::string>& files, int functions, int state_loops = 0) {
@@ -284,7 +294,7 @@ TEST(HostileLoader, EmptySectionIsAcceptedWhereverItLies) {
           EXPECT_EQ(summary(b), result.console);
           EXPECT_EQ(project({}, {}), result.files);
         } else {
-          EXPECT_EQ(summary(b) + written({"functions.qc"}, 0), result.console);
+          EXPECT_EQ(compilable_summary(b) + written({"functions.qc"}, 0), result.console);
           EXPECT_EQ(one_file("functions.qc", ""), result.files);
         }
       }
@@ -325,7 +335,7 @@ TEST(HostileStrings, SourceFileOutsideTheStringsGoesToTheFallbackFile) {
         EXPECT_EQ(summary(b) + "decompiling vorn1.qc...\n", result.console);
         EXPECT_EQ(one_file("vorn1.qc", kBuiltinLine), result.files);
       } else {
-        EXPECT_EQ(summary(b) + written({"functions.qc"}, 1), result.console);
+        EXPECT_EQ(compilable_summary(b) + written({"functions.qc"}, 1), result.console);
         EXPECT_EQ(one_file("functions.qc", kCompilableBuiltinLine), result.files);
       }
     }
@@ -400,7 +410,7 @@ TEST(HostileTexts, SourceFileOf600CharactersCannotBeOpenedOrIsShortened) {
     } else {
       const std::string shortened(64, 'a');
       EXPECT_EQ(0, result.status);
-      EXPECT_EQ(summary(b) + written({shortened}, 1), result.console);
+      EXPECT_EQ(compilable_summary(b) + written({shortened}, 1), result.console);
       EXPECT_EQ(one_file(shortened, kCompilableBuiltinLine), result.files);
     }
   }
@@ -457,7 +467,7 @@ TEST(HostileTexts, ExpressionDoubledByEveryInstructionEndsTheRunPastTheLimit) {
     // The temporary must be one of the globals; beyond them it ends the run.
     RunResult beyond = run(Engine::kCompilable, with_x_and_y(b));
     EXPECT_EQ(1, beyond.status);
-    EXPECT_EQ(summary(with_x_and_y(b)) +
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) +
                   "Fatal Error - f: instruction 1 names cell 42, outside the 42 global cells.\n",
               beyond.console);
     EXPECT_TRUE(beyond.files.empty());
@@ -571,7 +581,7 @@ TEST(HostileJumps, JumpsLeavingTheFunctionKeepTheClassicRunGoingAndEndTheCompila
     EXPECT_EQ(one_file("f.qc", function_text("void () f", c.text)), result.files);
     result = run(Engine::kCompilable, with_x_and_y(b));
     EXPECT_EQ(1, result.status);
-    EXPECT_EQ(summary(with_x_and_y(b)) + c.compilable, result.console);
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) + c.compilable, result.console);
     EXPECT_TRUE(result.files.empty());
   }
 }
@@ -599,7 +609,7 @@ TEST(HostileJumps, IfnotJumpingBackOrInPlaceEndsTheRun) {
     result = run(Engine::kCompilable, with_x_and_y(b));
     if (c.distance == 0) {
       EXPECT_EQ(0, result.status);
-      EXPECT_EQ(summary(with_x_and_y(b)) + written({"f.qc"}, 1), result.console);
+      EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1), result.console);
       EXPECT_EQ(
           one_file(
               "f.qc",
@@ -607,7 +617,7 @@ TEST(HostileJumps, IfnotJumpingBackOrInPlaceEndsTheRun) {
           result.files);
     } else {
       EXPECT_EQ(1, result.status);
-      EXPECT_EQ(summary(with_x_and_y(b)) + kJumpLeaves, result.console);
+      EXPECT_EQ(compilable_summary(with_x_and_y(b)) + kJumpLeaves, result.console);
       EXPECT_TRUE(result.files.empty());
     }
   }
@@ -626,7 +636,7 @@ TEST(HostileJumps, JumpIntoAnotherFunctionClosesABlockThere) {
   b.add_function(4, 29, 0, "g", "f.qc");
   RunResult compilable = run(Engine::kCompilable, with_x_and_y(b));
   EXPECT_EQ(1, compilable.status);
-  EXPECT_EQ(summary(with_x_and_y(b)) + kJumpLeaves, compilable.console);
+  EXPECT_EQ(compilable_summary(with_x_and_y(b)) + kJumpLeaves, compilable.console);
   EXPECT_TRUE(compilable.files.empty());
   RunResult result = run(Engine::kClassic, b);
   EXPECT_EQ(0, result.status);
@@ -663,7 +673,7 @@ TEST(HostileJumps, InstructionTargetedByMoreThanAHundredJumpsClosesEveryBlock) {
   }
   RunResult compilable = run(Engine::kCompilable, with_x_and_y(b));
   EXPECT_EQ(0, compilable.status);
-  EXPECT_EQ(summary(with_x_and_y(b)) + written({"f.qc"}, 1), compilable.console);
+  EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1), compilable.console);
   EXPECT_EQ(one_file("f.qc", "float x = 0;\nfloat y = 0;\n\nvoid() f =\n{\n" + nested + "};\n"),
             compilable.files);
   RunResult result = run(Engine::kClassic, b);
@@ -695,7 +705,7 @@ TEST(HostileJumps, InstructionOpeningTenDoLoopsOpensThemAll) {
   }
   RunResult compilable = run(Engine::kCompilable, with_x_and_y(b));
   EXPECT_EQ(0, compilable.status);
-  EXPECT_EQ(summary(with_x_and_y(b)) + written({"f.qc"}, 1), compilable.console);
+  EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1), compilable.console);
   EXPECT_EQ(one_file("f.qc",
                      "float x = 0;\nfloat y;\n\nvoid() f =\n{\n\tdo\n\t{\n\t\ty = x;\n\t}\n"
                      "\twhile (" +
@@ -711,8 +721,8 @@ std::string unknown_opcode(int op) {
   return "Fatal Error - f: unknown opcode " + std::to_string(op) + " at instruction 1.\n";
 }
 
-// The classic engine warns and writes nothing for them; the compilable engine reads only
-// opcodes 0 to 65 and ends the run at any other.
+// The classic engine warns and writes nothing for them; to the compilable engine they are
+// extended instructions (99 reads a vector, here past the globals).
 TEST(HostileOpWords, UnknownOpcodesWarnAndWriteNothing) {
   for (uint16_t op : {66, 80, 99}) {
     SCOPED_TRACE(op);
@@ -726,8 +736,33 @@ TEST(HostileOpWords, UnknownOpcodesWarnAndWriteNothing) {
     EXPECT_EQ(summary(b) + "decompiling f.qc...\nWarning: Unknown command\n", result.console);
     EXPECT_EQ(one_file("f.qc", function_text("void () f", "\ty = x;\n")), result.files);
     result = run(Engine::kCompilable, with_x_and_y(b));
+    if (op == 99) {
+      EXPECT_EQ(1, result.status);
+      EXPECT_EQ(compilable_summary(with_x_and_y(b)) +
+                    "Fatal Error - f: instruction 1 names cells 40 to 42, outside the 42 global "
+                    "cells.\n",
+                result.console);
+      EXPECT_TRUE(result.files.empty());
+    } else {
+      EXPECT_EQ(0, result.status);
+      EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1), result.console);
+    }
+  }
+}
+
+// Opcodes no interpreter runs end the compilable run; the classic engine reads them as a
+// smaller opcode with block marks.
+TEST(HostileOpWords, OpcodesNoInterpreterRunsEndTheCompilableRun) {
+  for (uint16_t op : {282, 1000, 65535}) {
+    SCOPED_TRACE(op);
+    ProgsBuilder b = base_program();
+    b.add_statement(op, kX, kY, kX);
+    b.add_statement(image::OP_DONE);
+    b.add_function(1, 29, 0, "f", "f.qc");
+    EXPECT_EQ(0, run(Engine::kClassic, b).status);
+    RunResult result = run(Engine::kCompilable, with_x_and_y(b));
     EXPECT_EQ(1, result.status);
-    EXPECT_EQ(summary(with_x_and_y(b)) + unknown_opcode(op), result.console);
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) + unknown_opcode(op), result.console);
     EXPECT_TRUE(result.files.empty());
   }
 }
@@ -740,10 +775,10 @@ TEST(HostileOpWords, OpWordsAbove99ReadAsMarkedOpcodes) {
     b.add_statement(199);
     b.add_statement(image::OP_DONE);
     b.add_function(1, 29, 0, "f", "f.qc");
+    // To the compilable engine 199 is an extended instruction of no operands.
     RunResult compilable = run(Engine::kCompilable, with_x_and_y(b));
-    EXPECT_EQ(1, compilable.status);
-    EXPECT_EQ(summary(with_x_and_y(b)) + unknown_opcode(199), compilable.console);
-    EXPECT_TRUE(compilable.files.empty());
+    EXPECT_EQ(0, compilable.status);
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1), compilable.console);
     RunResult result = run(Engine::kClassic, b);
     EXPECT_EQ(0, result.status);
     EXPECT_EQ(summary(b) + "decompiling f.qc...\nWarning: Unknown command\n" + kIndentWarning,
@@ -765,7 +800,7 @@ TEST(HostileOpWords, OpWordsAbove99ReadAsMarkedOpcodes) {
     body += "y = x;\n";
     RunResult compilable = run(Engine::kCompilable, with_x_and_y(b));
     EXPECT_EQ(1, compilable.status);
-    EXPECT_EQ(summary(with_x_and_y(b)) + unknown_opcode(65535), compilable.console);
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) + unknown_opcode(65535), compilable.console);
     EXPECT_TRUE(compilable.files.empty());
     RunResult result = run(Engine::kClassic, b);
     EXPECT_EQ(0, result.status);
@@ -813,7 +848,7 @@ TEST(HostileRecords, NumparmsAbove8CountsEightAndNegativeCountsNone) {
     EXPECT_EQ(one_file("f.qc", function_text(c.signature, "")), result.files);
     result = run(Engine::kCompilable, b);
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ(summary(b) + written({"f.qc"}, 1), result.console);
+    EXPECT_EQ(compilable_summary(b) + written({"f.qc"}, 1), result.console);
     // A function no definition names is declared first.
     EXPECT_EQ(
         one_file("f.qc", c.compilable_signature + ";\n\n" + c.compilable_signature + " =\n{\n};\n"),
@@ -902,7 +937,7 @@ TEST(HostileCounts, MoreThan8192FunctionsEndTheRunBeforeAnyOutput) {
   EXPECT_TRUE(result.files.empty());
   result = run(Engine::kCompilable, b);
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ(summary(b) + written({"test.qc"}, 8192), result.console);
+  EXPECT_EQ(compilable_summary(b) + written({"test.qc"}, 8192), result.console);
   EXPECT_EQ(one_file("test.qc", compilable_builtins(8193)), result.files);
 }
 
@@ -917,7 +952,7 @@ TEST(HostileCounts, Exactly8192FunctionsAreAllWritten) {
   EXPECT_EQ(one_file("test.qc", text), result.files);
   result = run(Engine::kCompilable, b);
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ(summary(b) + written({"test.qc"}, 8191), result.console);
+  EXPECT_EQ(compilable_summary(b) + written({"test.qc"}, 8191), result.console);
   EXPECT_EQ(one_file("test.qc", compilable_builtins(8192)), result.files);
 }
 
@@ -942,7 +977,7 @@ TEST(HostileCounts, MoreThan1001SourceFileNamesEndTheRun) {
   // The compilable engine writes them all; the last function joins the first file.
   result = run(Engine::kCompilable, b);
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ(summary(b) + written(listed, 1002), result.console);
+  EXPECT_EQ(compilable_summary(b) + written(listed, 1002), result.console);
   Files compilable;
   for (int i = 1; i <= 1001; ++i) {
     compilable["f" + std::to_string(i) + ".qc"] =
@@ -974,7 +1009,7 @@ TEST(HostileCounts, UnusableNamesCountTowardTheSourceFileLimit) {
   result = run(Engine::kCompilable, b);
   listed.push_back("bad-name.qc");
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ(summary(b) + written(listed, 1001), result.console);
+  EXPECT_EQ(compilable_summary(b) + written(listed, 1001), result.console);
   Files compilable;
   for (size_t i = 0; i < listed.size(); ++i) {
     compilable[listed[i]] =
@@ -1027,7 +1062,7 @@ TEST(HostileNames, SourceFileNamesStayInTheCurrentDirectory) {
     }
     result = run(Engine::kCompilable, b);
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ(summary(b) + written({c.compilable}, 1), result.console);
+    EXPECT_EQ(compilable_summary(b) + written({c.compilable}, 1), result.console);
     EXPECT_EQ(one_file(c.compilable, kCompilableBuiltinLine), result.files);
   }
 }
@@ -1061,7 +1096,7 @@ TEST(HostileNames, NameOfTheInputFileGoesToTheFallbackFile) {
       } else {
         // The compilable engine writes it under the name with a '_' in front.
         const std::string name = std::string("_") + c.s_file;
-        EXPECT_EQ(summary(b, "game.dat") + written({name}, 1), result.console);
+        EXPECT_EQ(compilable_summary(b, "game.dat") + written({name}, 1), result.console);
         EXPECT_EQ(one_file(name, kCompilableBuiltinLine), result.files);
       }
     }
@@ -1083,7 +1118,7 @@ TEST(HostileNames, InputElsewhereLeavesOutputsInTheCurrentDirectory) {
       EXPECT_EQ(summary(b, "in/game.dat") + "decompiling game.dat...\n", result.console);
       EXPECT_EQ(one_file("game.dat", kBuiltinLine), result.files);
     } else {
-      EXPECT_EQ(summary(b, "in/game.dat") + written({"game.dat"}, 1), result.console);
+      EXPECT_EQ(compilable_summary(b, "in/game.dat") + written({"game.dat"}, 1), result.console);
       EXPECT_EQ(one_file("game.dat", kCompilableBuiltinLine), result.files);
     }
   }
@@ -1096,7 +1131,7 @@ TEST(HostileNames, InputNamedProgsSrcIsNeverOverwritten) {
     RunResult result =
         run_engine(engine, {"progs.src"}, "progs.src", [&b] { b.write("progs.src"); });
     EXPECT_EQ(1, result.status);
-    EXPECT_EQ(summary(b, "progs.src") + could_not_open("progs.src"), result.console);
+    EXPECT_EQ(summary_of(engine, b, "progs.src") + could_not_open("progs.src"), result.console);
     EXPECT_TRUE(result.files.empty());
   }
 }
@@ -1136,10 +1171,10 @@ TEST(HostileNames, OutputNameTakenByALinkFifoOrDirectoryIsNotOpened) {
       const std::string announced =
           engine == Engine::kClassic ? "decompiling a.qc...\n" : "writing a.qc...\n";
       if (std::string(c.taken) == "progs.src") {
-        EXPECT_EQ(summary(b) + could_not_open("progs.src"), result.console);
+        EXPECT_EQ(summary_of(engine, b) + could_not_open("progs.src"), result.console);
         EXPECT_TRUE(result.files.empty());
       } else {
-        EXPECT_EQ(summary(b) + announced + could_not_open("a.qc"), result.console);
+        EXPECT_EQ(summary_of(engine, b) + announced + could_not_open("a.qc"), result.console);
         EXPECT_EQ(project({}, {"a.qc"}), result.files);
       }
     }
@@ -1161,7 +1196,8 @@ TEST(HostileNames, DanglingLinkOutOfTheDirectoryCreatesNothingThere) {
       });
       const std::string announced = engine == Engine::kClassic ? "decompiling " : "writing ";
       EXPECT_EQ(1, result.status);
-      EXPECT_EQ(summary(b) + announced + file + "...\n" + could_not_open(file), result.console);
+      EXPECT_EQ(summary_of(engine, b) + announced + file + "...\n" + could_not_open(file),
+                result.console);
       EXPECT_EQ(project({}, {file}), result.files);
     }
   }
@@ -1198,8 +1234,9 @@ TEST(HostileRecords, FirstStatementBeyondTheArrayEndsTheCompilableRun) {
     b.add_function(first, 29, 0, "f", "f.qc");
     RunResult result = run(Engine::kCompilable, b);
     EXPECT_EQ(1, result.status);
-    EXPECT_EQ(summary(b) + "Fatal Error - f: its code starts past the last instruction.\n",
-              result.console);
+    EXPECT_EQ(
+        compilable_summary(b) + "Fatal Error - f: its code starts past the last instruction.\n",
+        result.console);
     EXPECT_TRUE(result.files.empty());
   }
 }
@@ -1213,7 +1250,7 @@ TEST(HostileRecords, BuiltinNumberFromIntMinIsUnknown) {
   EXPECT_EQ(one_file("f.qc", "void () f = #2147483648; \n"), result.files);
   result = run(Engine::kCompilable, b);
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ(summary(b) + written({"f.qc"}, 1), result.console);
+  EXPECT_EQ(compilable_summary(b) + written({"f.qc"}, 1), result.console);
   EXPECT_EQ(one_file("f.qc", "void() f = #2147483648;\n"), result.files);
 }
 
@@ -1249,7 +1286,7 @@ TEST(HostileRecords, ParameterAreaAtTheIntLimitsGivesAnOutOfBoundsSlot) {
     // malformed. With it among the globals, the area is no hindrance.
     result = run(Engine::kCompilable, with_x_and_y(b));
     EXPECT_EQ(1, result.status);
-    EXPECT_EQ(summary(with_x_and_y(b)) +
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) +
                   "Fatal Error - f: instruction 1 names cell 42, outside the 42 global cells.\n",
               result.console);
     EXPECT_TRUE(result.files.empty());
@@ -1257,7 +1294,7 @@ TEST(HostileRecords, ParameterAreaAtTheIntLimitsGivesAnOutOfBoundsSlot) {
     within.set_float(42, 0);
     result = run(Engine::kCompilable, within);
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ(summary(within) + written({"f.qc"}, 1), result.console);
+    EXPECT_EQ(compilable_summary(within) + written({"f.qc"}, 1), result.console);
     // The sum nothing reads is still computed.
     EXPECT_EQ(one_file("f.qc", c.prototype + std::string("float x = 0;\nfloat y = 0;\n\nvoid() f "
                                                          "=\n{\n\tx + x;\n};\n")),
@@ -1293,7 +1330,7 @@ TEST(HostileRecords, WalkAfterAnAreaAtTheIntLimits) {
               result.files);
     result = run(Engine::kCompilable, with_x_and_y(b));
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ(summary(with_x_and_y(b)) + written({"f.qc"}, 2), result.console);
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 2), result.console);
     EXPECT_EQ(one_file("f.qc", c.compilable), result.files);
   }
 }
@@ -1315,11 +1352,11 @@ TEST(HostileCompilable, MalformedInstructionsAndRecordsEndTheRun) {
        {},
        1,
        "Fatal Error - f: instruction 1 names cell 50, outside the 42 global cells.\n"},
-      {"negative operand",
+      {"operand of 16 bits all but two set (version 6 operands are unsigned)",
        {{image::OP_STORE_F, -5, kY, 0}, {image::OP_DONE, 0, 0, 0}},
        {},
        1,
-       "Fatal Error - f: instruction 1 names cell -5, outside the 42 global cells.\n"},
+       "Fatal Error - f: instruction 1 names cell 65531, outside the 42 global cells.\n"},
       {"result past the globals",
        {{image::OP_STORE_F, kX, 1000, 0}, {image::OP_DONE, 0, 0, 0}},
        {},
@@ -1364,11 +1401,11 @@ TEST(HostileCompilable, MalformedInstructionsAndRecordsEndTheRun) {
     if (c.message == nullptr) {
       // Code no path reaches is never read.
       EXPECT_EQ(0, result.status);
-      EXPECT_EQ(summary(with_x_and_y(b)) + written({"f.qc"}, 1), result.console);
+      EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1), result.console);
       continue;
     }
     EXPECT_EQ(1, result.status);
-    EXPECT_EQ(summary(with_x_and_y(b)) + c.message, result.console);
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) + c.message, result.console);
     EXPECT_TRUE(result.files.empty());
   }
 }
@@ -1408,7 +1445,7 @@ TEST(HostileCompilable, FunctionAreasThatOverlapOrReachPastTheGlobalsAreRead) {
       RunResult result = run(engine, b);
       EXPECT_EQ(0, result.status);
       if (engine == Engine::kCompilable) {
-        EXPECT_EQ(summary(b) + written({"f.qc"}, 2), result.console);
+        EXPECT_EQ(compilable_summary(b) + written({"f.qc"}, 2), result.console);
         EXPECT_EQ(one_file("f.qc", compilable), result.files);
       }
     }
@@ -1431,7 +1468,7 @@ TEST(HostileCompilable, IrreducibleFlowIsWrittenAsAStateLoop) {
   EXPECT_EQ(0, result.status);
   result = run(Engine::kCompilable, with_x_and_y(b));
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ(summary(with_x_and_y(b)) + written({"f.qc"}, 1, 1), result.console);
+  EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1, 1), result.console);
   const std::string cases[] = {
       // the start: 0
       "\t\tif (local1 == 0)\n\t\t{\n\t\t\tif (x)\n\t\t\t{\n\t\t\t\tlocal1 = 1;\n\t\t\t}\n"
@@ -1464,7 +1501,7 @@ TEST(HostileCompilable, ConstantsSharingACellAreEachDeclared) {
   EXPECT_EQ(0, result.status);
   result = run(Engine::kCompilable, b);
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ(summary(b) + written({"functions.qc"}, 0), result.console);
+  EXPECT_EQ(compilable_summary(b) + written({"functions.qc"}, 0), result.console);
   EXPECT_EQ(one_file("functions.qc", "float a = 5;\nfloat b = 5;\nfloat c = 5;\n"), result.files);
 }
 
@@ -1478,7 +1515,7 @@ TEST(HostileCompilable, FileNamesMadeAlikeStayApart) {
   EXPECT_EQ(0, result.status);
   result = run(Engine::kCompilable, b);
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ(summary(b) + written({"__progs.dat", "_progs.dat"}, 2), result.console);
+  EXPECT_EQ(compilable_summary(b) + written({"__progs.dat", "_progs.dat"}, 2), result.console);
   EXPECT_EQ(project({{"__progs.dat", "void(vector p0) f = #1;\n"},
                      {"_progs.dat", "void(vector p0) g = #1;\n"}},
                     {"__progs.dat", "_progs.dat"}),
@@ -1514,7 +1551,7 @@ TEST(HostileCompilable, DeepNestingIsWrittenWithinTheStack) {
     const ProgsBuilder program = with_x_and_y(b);
     RunResult result = run(Engine::kCompilable, program);
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ(summary(program) + written({"f.qc"}, 1, 1), result.console);
+    EXPECT_EQ(compilable_summary(program) + written({"f.qc"}, 1, 1), result.console);
     const std::string& text = result.files["f.qc"];
     EXPECT_EQ(static_cast<size_t>(kDepth), count_of(text, "\t\t\ty = x;\n"));
     EXPECT_EQ(static_cast<size_t>(kDepth + 1), count_of(text, "\t\telse if (local1 == "));
@@ -1558,7 +1595,7 @@ TEST(HostileCompilable, DeepNestingIsWrittenWithinTheStack) {
       }
       text += "\ty = " + sum + ";\n};\n";
       EXPECT_EQ(0, result.status);
-      EXPECT_EQ(summary(b) + written({"f.qc"}, 1), result.console);
+      EXPECT_EQ(compilable_summary(b) + written({"f.qc"}, 1), result.console);
       EXPECT_EQ(one_file("f.qc", text), result.files);
     }
   }
@@ -1568,11 +1605,7 @@ TEST(HostileCompilable, DeepNestingIsWrittenWithinTheStack) {
 // anything is printed; one that loads gets its summary and the name of its format.
 
 RunResult run_compilable_bytes(const std::vector<uint8_t>& bytes) {
-  const std::string text(bytes.begin(), bytes.end());
-  RunResult result =
-      tests::run_in_temp_dir({"progs2qc", "-c"}, [&text] { tests::write_file("progs.dat", text); });
-  EXPECT_EQ(0u, result.files.count("progs.dat")) << "the input was changed";
-  return result;
+  return run_bytes(Engine::kCompilable, bytes);
 }
 
 void expect_compilable_read_failure(const std::vector<uint8_t>& bytes) {
@@ -1676,7 +1709,7 @@ TEST(HostileFormats, WideValuesAtTheirLimitsLoad) {
     b.add_fielddef(image::ev_vector, INT_MIN, "field");
     b.add_function(INT_MIN, INT_MAX, INT_MAX, "g", "f.qc", {255, 255, 255});
     expect_compilable_load(b.bytes(), b, format.text);
-    EXPECT_EQ(0, run(b).status);  // the classic engine reads the bytes as 16-bit records
+    EXPECT_EQ(0, run(Engine::kClassic, b).status);  // it reads the bytes as 16-bit records
   }
 }
 
@@ -1691,7 +1724,8 @@ TEST(HostileFormats, Version7HeaderCutShortIsAReadFailure) {
       cut[4 * field] = cut[4 * field + 1] = cut[4 * field + 2] = cut[4 * field + 3] = 0;
     }
     expect_compilable_read_failure(cut);
-    EXPECT_EQ(0, run_bytes(cut).status);  // the classic engine reads 60 bytes of header
+    // The classic engine reads 60 bytes of header.
+    EXPECT_EQ(0, run_bytes(Engine::kClassic, cut).status);
   }
 
   ProgsBuilder header_only;  // no section at all: exactly the 92 bytes
