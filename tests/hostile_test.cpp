@@ -1489,6 +1489,45 @@ TEST(HostileCompilable, IrreducibleFlowIsWrittenAsAStateLoop) {
             result.files);
 }
 
+// A call of a constant that holds no function record's number: the call is written with
+// the null function, which is declared first.
+TEST(HostileCompilable, CallOfAConstantNamingNoFunctionCallsTheNullFunction) {
+  for (int32_t value : {0, 2, 1000, -5}) {
+    SCOPED_TRACE(value);
+    ProgsBuilder b = base_program();
+    b.add_immediate_float(30, 0);
+    b.set_int(30, value);
+    b.add_statement(image::OP_CALL0, 30);
+    b.add_statement(image::OP_DONE);
+    b.add_function(1, 42, 0, "f", "f.qc");
+    EXPECT_EQ(0, run(Engine::kClassic, b).status);
+    const RunResult result = run(Engine::kCompilable, with_x_and_y(b));
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1), result.console);
+    EXPECT_EQ(one_file("f.qc",
+                       "void() null_function;\nfloat x = 0;\nfloat y = 0;\n\nvoid() f =\n{\n"
+                       "\tnull_function ();\n};\n"),
+              result.files);
+  }
+}
+
+// A record whose code would start past the statements: the code of the record before it
+// ends with the statements, and the run ends at the record that starts past them.
+TEST(HostileCompilable, RecordStartingPastTheStatementsEndsTheRunThere) {
+  ProgsBuilder b = base_program();
+  b.add_statement(image::OP_STORE_F, kX, kY);
+  b.add_statement(image::OP_DONE);
+  b.add_function(1, 42, 0, "f", "f.qc");
+  b.add_function(1000, 42, 0, "g", "f.qc");
+  EXPECT_EQ(0, run(Engine::kClassic, b).status);
+  const RunResult result = run(Engine::kCompilable, with_x_and_y(b));
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ(compilable_summary(with_x_and_y(b)) +
+                "Fatal Error - g: its code starts past the last instruction.\n",
+            result.console);
+  EXPECT_TRUE(result.files.empty());
+}
+
 // Three named constants of one cell and no function: the declarations that name the cell
 // again are no functions to the check of the order of declarations.
 TEST(HostileCompilable, ConstantsSharingACellAreEachDeclared) {
