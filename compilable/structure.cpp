@@ -177,13 +177,16 @@ bool has_else_before(const Structurer& s, int32_t block) {
 // target with it is one condition joined by && or ||; a shared target of && that is no
 // else-branch is left as nested tests.
 void merge_conditions(Structurer& s) {
-  bool changed = true;
-  while (changed) {
-    changed = false;
-    for (size_t b = 0; b < s.shapes.size(); ++b) {
+  // A merge changes only the block that merges: the block it takes in had no other
+  // predecessor, and its targets get this one in its place. So blocks before it stay as
+  // they were, and the block is tried again at once before the scan goes on.
+  for (size_t b = 0; b < s.shapes.size(); ++b) {
+    bool changed = true;
+    while (changed) {
+      changed = false;
       Shape& first = s.shapes[b];
       if (!first.alive || !first.branch) {
-        continue;
+        break;
       }
       for (int side = 0; side < 2 && !changed; ++side) {
         const int32_t middle = side == 0 ? first.when_true : first.when_false;
@@ -206,24 +209,21 @@ void merge_conditions(Structurer& s) {
             kDeepestExpression) {
           continue;  // left as nested tests
         }
-        int32_t condition = second.condition;
-        int32_t keep_true, keep_false;
-        if (second.when_false == shared || second.when_true == shared) {
-          if ((side == 0) == (second.when_true == shared)) {
-            condition = negate(s, condition);
-          }
-          const int32_t other = second.when_true == shared ? second.when_false : second.when_true;
-          const uint32_t op = side == 0 ? image::OP_AND : image::OP_OR;
-          first.condition =
-              add_expr(s.code, ExprKind::kBinary, op, -1, {first.condition, condition});
-          keep_true = side == 0 ? other : shared;
-          keep_false = side == 0 ? shared : other;
-        } else {
+        if (second.when_false != shared && second.when_true != shared) {
           continue;
         }
+        const int32_t other = second.when_true == shared ? second.when_false : second.when_true;
+        const int32_t keep_true = side == 0 ? other : shared;
+        const int32_t keep_false = side == 0 ? shared : other;
         if (keep_true == middle || keep_false == middle) {
-          continue;
+          continue;  // the second test loops on itself
         }
+        int32_t condition = second.condition;
+        if ((side == 0) == (second.when_true == shared)) {
+          condition = negate(s, condition);
+        }
+        const uint32_t op = side == 0 ? image::OP_AND : image::OP_OR;
+        first.condition = add_expr(s.code, ExprKind::kBinary, op, -1, {first.condition, condition});
         const int32_t fall = second.fall;
         first.when_true = keep_true;
         first.when_false = keep_false;
