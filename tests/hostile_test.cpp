@@ -1528,6 +1528,27 @@ TEST(HostileCompilable, RecordStartingPastTheStatementsEndsTheRunThere) {
   EXPECT_TRUE(result.files.empty());
 }
 
+// A test after another whose jump goes to itself: a loop of its own, which the first
+// test's condition does not take in, written as a while loop with an empty body.
+TEST(HostileCompilable, TestJumpingToItselfAfterAnotherStaysApart) {
+  ProgsBuilder b = base_program();
+  b.add_statement(image::OP_IF, kX, 2);     // 1: to 3 when x
+  b.add_statement(image::OP_IFNOT, kY, 0);  // 2: waits while y is false
+  b.add_statement(image::OP_STORE_F, kX, kY);
+  b.add_statement(image::OP_DONE);
+  b.add_function(1, 42, 0, "f", "f.qc");
+  RunResult result = run(Engine::kClassic, b);
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ(summary(b) + "decompiling f.qc...\nFound a negative IFNOT jump.\n", result.console);
+  result = run(Engine::kCompilable, with_x_and_y(b));
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(compilable_summary(with_x_and_y(b)) + written({"f.qc"}, 1), result.console);
+  EXPECT_EQ(one_file("f.qc",
+                     "void() f;\nfloat x = 0;\nfloat y;\n\nvoid() f =\n{\n\tif (!x)\n\t{\n"
+                     "\t\twhile (!y)\n\t\t{\n\t\t\t0;\n\t\t}\n\t}\n\ty = x;\n};\n"),
+            result.files);
+}
+
 // Three named constants of one cell and no function: the declarations that name the cell
 // again are no functions to the check of the order of declarations.
 TEST(HostileCompilable, ConstantsSharingACellAreEachDeclared) {
