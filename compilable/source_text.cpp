@@ -384,7 +384,9 @@ const std::string* view_name(const Printer& p, const Expr& call, const Expr& cal
           function_constant(p.context.program, p.context.facts, p.context.program.globaldefs[def]);
     }
   }
-  if (function < 0 || call.type.tag == kUnknownTag) {
+  // A constant that names no function record is the null function, which has no views.
+  if (function <= 0 || function >= static_cast<int32_t>(p.context.types.views.size()) ||
+      call.type.tag == kUnknownTag) {
     return nullptr;
   }
   const std::vector<Type>& views = p.context.types.views[function];
