@@ -1490,7 +1490,8 @@ TEST(HostileCompilable, IrreducibleFlowIsWrittenAsAStateLoop) {
 }
 
 // A call of a constant that holds no function record's number: the call is written with
-// the null function, which is declared first.
+// the null function, which is declared first; its result, used as a float, is the null
+// function's too.
 TEST(HostileCompilable, CallOfAConstantNamingNoFunctionCallsTheNullFunction) {
   for (int32_t value : {0, 2, 1000, -5}) {
     SCOPED_TRACE(value);
@@ -1499,6 +1500,15 @@ TEST(HostileCompilable, CallOfAConstantNamingNoFunctionCallsTheNullFunction) {
     b.set_int(30, value);
     b.add_statement(image::OP_CALL0, 30);
     b.add_statement(image::OP_DONE);
+    ProgsBuilder used = b;
+    used.statements.pop_back();
+    used.add_statement(image::OP_STORE_F, image::OFS_RETURN, kY);
+    used.add_statement(image::OP_DONE);
+    used.add_function(1, 42, 0, "f", "f.qc");
+    EXPECT_EQ(0, run(Engine::kClassic, used).status);
+    const RunResult kept = run(Engine::kCompilable, with_x_and_y(used));
+    EXPECT_EQ(0, kept.status);
+    EXPECT_EQ(compilable_summary(with_x_and_y(used)) + written({"f.qc"}, 1), kept.console);
     b.add_function(1, 42, 0, "f", "f.qc");
     EXPECT_EQ(0, run(Engine::kClassic, b).status);
     const RunResult result = run(Engine::kCompilable, with_x_and_y(b));
