@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "compilable/expressions.h"
 #include "compilable/flow_graph.h"
+#include "compilable/instructions.h"
 #include "compilable/layout.h"
 #include "compilable/names.h"
 #include "compilable/program_facts.h"
@@ -32,10 +34,14 @@ struct OutputFile {
   std::string text;
 };
 
+// Longer source-file names are cut: they only group the functions, and a file system takes
+// names of 255 bytes at most.
+constexpr size_t kLongestFileName = 64;
+
 // A usable file name from a program's source-file name, or "".
 std::string file_name_from(const char* source) {
   std::string name;
-  for (const char* p = source; *p != '\0'; ++p) {
+  for (const char* p = source; *p != '\0' && name.size() < kLongestFileName; ++p) {
     const char c = *p;
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                        c == '_' || c == '-' || c == '.';
@@ -88,6 +94,83 @@ std::string target_pragma(image::Flavour flavour) {
   }
 }
 
+// When each shared cell and each function's vector result was first noted: the index, among
+// the functions with code, of the function whose first pass noted it, or -1.
+struct NotedAt {
+  std::vector<int32_t> shared;         // by cell
+  std::vector<int32_t> vector_result;  // by function record
+};
+
+// Stamps what the first pass of function `k` has just noted.
+void stamp_notes(const image::ProgramImage& program, const FlowGraph& graph, const ValueFlow& flow,
+                 const std::vector<uint8_t>& shared, const std::vector<uint8_t>& vector_results,
+                 int32_t k, NotedAt& noted) {
+  for (const Web& web : flow.webs) {
+    for (int i = 0; web.from_entry && i < web.size; ++i) {
+      const int64_t cell = int64_t{web.cell} + i;
+      if (cell >= 0 && cell < static_cast<int64_t>(shared.size()) && shared[cell] &&
+          noted.shared[cell] < 0) {
+        noted.shared[cell] = k;
+      }
+    }
+  }
+  for (const Block& block : graph.blocks) {
+    for (int64_t p = block.first; p <= block.last; ++p) {
+      const image::Statement& statement = program.statements[p];
+      const int32_t callee = image::global_int(statement.a);
+      if (action_of(statement.op) == Action::kCall && callee > 0 &&
+          callee < static_cast<int32_t>(vector_results.size()) && vector_results[callee] &&
+          noted.vector_result[callee] < 0) {
+        noted.vector_result[callee] = k;
+      }
+    }
+  }
+}
+
+// Whether the first pass of function `k` may have seen the tracked cells otherwise than the
+// second would: a cell it reads or writes, as the instruction names it or as the pass
+// resolved it, or one of the two after it that a wider read takes, was noted shared during
+// or after it, or so was its result as a vector.
+bool seen_otherwise(const image::ProgramImage& program, const ProgramFacts& facts,
+                    const FlowGraph& graph, const ValueFlow& first, const NotedAt& noted,
+                    int32_t k) {
+  if (noted.vector_result[graph.function] >= k) {
+    return true;
+  }
+  auto noted_after = [&](const CellRange& range) {
+    for (int64_t cell = range.offset; cell < int64_t{range.offset} + 3; ++cell) {
+      if (cell >= 0 && cell < static_cast<int64_t>(noted.shared.size()) &&
+          noted.shared[cell] >= k) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (const Block& block : graph.blocks) {
+    for (int64_t p = block.first; p <= block.last; ++p) {
+      const StaticAccess fixed = static_access(program.statements[p], facts.hexen2_calls);
+      for (int r = 0; r < fixed.read_count; ++r) {
+        if (noted_after(fixed.reads[r])) {
+          return true;
+        }
+      }
+      if (fixed.write.size > 0 && noted_after(fixed.write)) {
+        return true;
+      }
+      const Access& resolved = first.access[p - graph.first];
+      for (const CellRange& read : resolved.reads) {
+        if (read.size > 0 && noted_after(read)) {
+          return true;
+        }
+      }
+      if (resolved.write.size > 0 && noted_after(resolved.write)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void decompile_program(const image::ProgramImage& program, const image::LoadResult& loaded) {
@@ -101,21 +184,32 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
   std::vector<int32_t> dense_of;
   const TrackedCells tracked{&facts, &shared, &vector_results};
   std::vector<FlowGraph> graphs;
+  std::vector<ValueFlow> first_flows;
+  NotedAt noted{std::vector<int32_t>(shared.size(), -1),
+                std::vector<int32_t>(vector_results.size(), -1)};
   std::vector<int32_t> code_of(static_cast<size_t>(function_count), -1);
   for (int32_t i = 1; i < function_count; ++i) {
     if (has_body(program.functions[i])) {
-      code_of[i] = static_cast<int32_t>(graphs.size());
+      const int32_t k = static_cast<int32_t>(graphs.size());
+      code_of[i] = k;
       graphs.push_back(build_flow_graph(program, facts, i));
-      const ValueFlow flow = find_value_flow(program, graphs.back(), tracked, dense_of);
-      note_shared_cells(flow, shared);
-      note_vector_results(program, graphs.back(), flow, vector_results);
+      first_flows.push_back(find_value_flow(program, graphs.back(), tracked, dense_of));
+      note_shared_cells(first_flows.back(), shared);
+      note_vector_results(program, graphs.back(), first_flows.back(), vector_results);
+      stamp_notes(program, graphs.back(), first_flows.back(), shared, vector_results, k, noted);
     }
   }
   std::vector<FunctionCode> codes;
   std::vector<StructuredBody> bodies;
   int32_t state_loops = 0;
-  for (const FlowGraph& graph : graphs) {
-    const ValueFlow flow = find_value_flow(program, graph, tracked, dense_of);
+  for (size_t k = 0; k < graphs.size(); ++k) {
+    const FlowGraph& graph = graphs[k];
+    // A function whose cells no later note touched keeps its first pass: the flow depends
+    // on the tracked cells alone, and they are the same.
+    const ValueFlow flow =
+        seen_otherwise(program, facts, graph, first_flows[k], noted, static_cast<int32_t>(k))
+            ? find_value_flow(program, graph, tracked, dense_of)
+            : std::move(first_flows[k]);
     codes.push_back(build_function_code(program, facts, graph, flow, tracked));
     bodies.push_back(structure_function(program, facts, graph, codes.back()));
     state_loops += codes.back().state_loop;
@@ -223,10 +317,18 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
   }
   files[0].text = target_pragma(loaded.flavour) + result_types + views + files[0].text;
 
-  // A file of a name the run must not write (the input's, say) is written under another.
+  // A file of a name the run must not write (the input's, say) is written under another,
+  // which no other file of the run has.
+  std::unordered_set<std::string> taken;
+  for (const OutputFile& file : files) {
+    taken.insert(file.name);
+  }
   for (OutputFile& file : files) {
-    while (render::is_reserved_name(file.name)) {
-      file.name = "_" + file.name;
+    if (render::is_reserved_name(file.name)) {
+      do {
+        file.name = "_" + file.name;
+      } while (render::is_reserved_name(file.name) || taken.count(file.name) != 0);
+      taken.insert(file.name);
     }
   }
   render::open_project_list();

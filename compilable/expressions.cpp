@@ -60,6 +60,7 @@ struct Builder {
   // An assignment whose value the next store stores again: "a.f = b.g = c".
   int32_t chained_value;
   int32_t chained_at;
+  std::vector<int32_t> depths;  // of the expressions, as far as expression_depth has looked
 };
 
 int32_t add_expr(Builder& b, ExprKind kind, uint32_t op, int32_t ref, int32_t position,
@@ -642,6 +643,9 @@ void push_pending(Builder& b, int32_t web, int32_t expr, int64_t position, bool 
   b.pending.push_back(Pending{web, expr,
                               static_cast<int32_t>(b.code.blocks[b.block_index].statements.size()),
                               static_cast<int32_t>(position), stable, copy});
+  if (expression_depth(b.code, b.depths, expr) >= kDeepestExpression) {
+    keep_pending_values(b);  // nested any deeper, it could not be written
+  }
 }
 
 bool may_have_effect(const Builder& b, int32_t expr) {
@@ -759,6 +763,11 @@ bool stored_again(const Builder& b, int64_t position) {
   return at >= 0 && !b.pending[at].stable;
 }
 
+// Whether the value can go one level deeper into another expression.
+bool can_nest(Builder& b, int32_t expr) {
+  return expression_depth(b.code, b.depths, expr) + 1 < kDeepestExpression;
+}
+
 // "f() + g()" as qcc compiles it: the statement that called f for nothing becomes the left
 // operand again, g's result the right one. False when the code is not of that shape.
 bool rejoin_calls(Builder& b, int64_t position, int32_t* operands) {
@@ -857,7 +866,8 @@ void translate(Builder& b, int64_t position) {
         }
         break;
       }
-      if (web < 0 && b.flow.write_web[position - b.graph.first] < 0 && stored_again(b, position)) {
+      if (web < 0 && b.flow.write_web[position - b.graph.first] < 0 && stored_again(b, position) &&
+          can_nest(b, operands[kSlotA])) {
         const CellRange& write = b.flow.access[position - b.graph.first].write;
         b.chained_value = add_expr(b, ExprKind::kAssign, statement.op, -1, at,
                                    {leaf(b, write.offset, write.size), operands[kSlotA]});
@@ -882,7 +892,7 @@ void translate(Builder& b, int64_t position) {
         // the compilers that read them store through "p = v".
         target = add_expr(b, ExprKind::kDeref, statement.op, -1, at, {target});
       }
-      if (web < 0 && stored_again(b, position)) {
+      if (web < 0 && stored_again(b, position) && can_nest(b, operands[kSlotA])) {
         b.chained_value =
             add_expr(b, ExprKind::kAssign, statement.op, -1, at, {target, operands[kSlotA]});
         b.chained_at = at + 1;
@@ -1090,7 +1100,8 @@ FunctionCode build_function_code(const image::ProgramImage& program, const Progr
             0,
             -1,
             -1,
-            -1};
+            -1,
+            {}};
   b.code.function = graph.function;
   b.code.frame_header = -1;
   b.code.state_loop = false;

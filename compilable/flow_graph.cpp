@@ -31,19 +31,32 @@ bool ends_block(Action action) {
 void check_operands(const image::ProgramImage& program, const ProgramFacts& facts,
                     int32_t function_index, int64_t position) {
   const StaticAccess access = static_access(program.statements[position], facts.hexen2_calls);
-  auto check = [&](int32_t offset) {
-    if (offset < 0 || offset >= facts.cell_count) {
+  auto check = [&](const CellRange& range) {
+    // A vector operand takes three cells: the last two must be globals too.
+    const int64_t last = int64_t{range.offset} + range.size - 1;
+    if (range.offset < 0 || last >= facts.cell_count) {
+      const std::string cells =
+          range.size > 1 && range.offset >= 0 && range.offset < facts.cell_count
+              ? "cells " + std::to_string(range.offset) + " to " + std::to_string(last)
+              : "cell " + std::to_string(range.offset);
       support::fatal_error(
-          "Fatal Error - %s: instruction %lld names cell %d, outside the %d global cells.\n",
-          function_label(program, function_index).c_str(), static_cast<long long>(position), offset,
-          facts.cell_count);
+          "Fatal Error - %s: instruction %lld names %s, outside the %d global "
+          "cells.\n",
+          function_label(program, function_index).c_str(), static_cast<long long>(position),
+          cells.c_str(), facts.cell_count);
     }
   };
   for (int k = 0; k < access.read_count; ++k) {
-    check(access.reads[k].offset);
+    CellRange read = access.reads[k];
+    if (k == 0 && program.statements[position].op == image::OP_STORE_V) {
+      // qcc copies its last one-cell temporary into a parameter with STORE_V, reading two
+      // cells past the globals; the copy's width is decided by what the cell holds.
+      read.size = 1;
+    }
+    check(read);
   }
   if (access.write.size > 0) {
-    check(access.write.offset);
+    check(access.write);
   }
 }
 
@@ -61,6 +74,14 @@ FlowGraph build_flow_graph(const image::ProgramImage& program, const ProgramFact
   if (size <= 0 || graph.first >= program.numstatements) {
     support::fatal_error("Fatal Error - %s: its code starts past the last instruction.\n",
                          label.c_str());
+  }
+  // Every value takes one cell or three; the parameters are copied in and read with their
+  // record's sizes, so any other size leaves them meaningless.
+  for (int k = 0; k < parameter_count(function); ++k) {
+    if (function.parm_size[k] != 1 && function.parm_size[k] != 3) {
+      support::fatal_error("Fatal Error - %s: parameter %d takes %d cells, not 1 or 3.\n",
+                           label.c_str(), k + 1, function.parm_size[k]);
+    }
   }
 
   // Reachable instructions, and which of them start a block.

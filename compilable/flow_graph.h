@@ -35,7 +35,8 @@ struct FlowGraph {
 };
 
 // Ends the run with a message when the reachable code leaves the function, runs past its
-// end, names a cell past the globals or holds an opcode this engine does not know.
+// end, names a cell past the globals or holds an opcode this engine does not know, or when
+// a parameter's size is neither 1 nor 3.
 FlowGraph build_flow_graph(const image::ProgramImage& program, const ProgramFacts& facts,
                            int32_t function_index);
 

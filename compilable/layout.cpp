@@ -109,9 +109,10 @@ bool declared_before_use(const image::ProgramImage& program, const ProgramFacts&
   std::vector<int32_t> function_at(program.functions.size(), -1);
   for (size_t k = 0; k < layout.items.size(); ++k) {
     const Item& item = layout.items[k];
+    const bool function = item.kind == ItemKind::kPrototype || item.kind == ItemKind::kDefinition;
     if (item.kind == ItemKind::kGlobal) {
       cell_at[item.ref] = static_cast<int32_t>(k);
-    } else if (item.kind != ItemKind::kField && function_at[item.ref] < 0) {
+    } else if (function && function_at[item.ref] < 0) {
       function_at[item.ref] = static_cast<int32_t>(k);
     }
   }

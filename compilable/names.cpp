@@ -2,6 +2,7 @@
 // names that say what a thing is; never a keyword, and never two things with one name.
 #include "compilable/names.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -30,7 +31,12 @@ constexpr const char* TagWords[] = {"void",   "string", "float",    "vector",
                                     "entity", "field",  "function", "pointer"};
 
 struct Claims {
-  std::unordered_map<std::string, uint64_t> owner;  // name -> owner key
+  std::unordered_map<std::string, uint64_t> owner;               // name -> owner key
+  std::unordered_map<uint64_t, std::vector<std::string>> owned;  // owner key -> its names
+  // By the stem of numbered names ("f_" of "f_1", "f_2" ...): every number below this one is
+  // taken, so that the search for a free number goes on from there, and a program with
+  // thousands of things of one name costs no more than one search each.
+  std::unordered_map<std::string, int> next_number;
   int32_t renamed;
 };
 
@@ -47,27 +53,71 @@ bool is_free_for(const Claims& claims, const std::string& name, uint64_t key) {
   return found == claims.owner.end() || found->second == key;
 }
 
-// Claims `wanted` for the owner, or the first free variant of it; for a vector, with
-// `components` the owners of its three components, their names too.
+void take(Claims& claims, const std::string& name, uint64_t key) {
+  if (claims.owner.emplace(name, key).second) {
+    claims.owned[key].push_back(name);
+  }
+}
+
+// The number of a name "stem" + number as the search below writes it, or 0.
+int number_after(const std::string& name, const std::string& stem) {
+  if (name.size() <= stem.size() || name.size() > stem.size() + 9 ||
+      name.compare(0, stem.size(), stem) != 0 || name[stem.size()] == '0') {
+    return 0;
+  }
+  int number = 0;
+  for (size_t i = stem.size(); i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') {
+      return 0;
+    }
+    number = number * 10 + (name[i] - '0');
+  }
+  return number;
+}
+
+// Claims `wanted` for the owner, or else the first variant "stem_N" (N from 1) that is free
+// or already the owner's; for a vector, with `components` the owners of its three
+// components, their names too.
 std::string claim(Claims& claims, const std::string& wanted, uint64_t key, bool counts,
                   bool used = true, const uint64_t* components = nullptr) {
   std::string name = identifier_from(wanted);
   if (used && is_reserved_word(name)) {
     name += "_";
   }
-  for (int suffix = 1;; ++suffix) {
-    bool free = is_free_for(claims, name, key);
+  auto fits = [&](const std::string& candidate) {
+    bool free = is_free_for(claims, candidate, key);
     for (int k = 0; k < 3 && free && components != nullptr; ++k) {
-      free = is_free_for(claims, name + ComponentSuffix[k], components[k]);
+      free = is_free_for(claims, candidate + ComponentSuffix[k], components[k]);
     }
-    if (free) {
-      break;
+    return free;
+  };
+  if (!fits(name)) {
+    const std::string stem = identifier_from(wanted).substr(0, kLongestName - 6) + "_";
+    int& next = claims.next_number[stem];
+    next = std::max(next, 1);
+    // The owner's own variant, if it has one, was taken below `next`.
+    int own = 0;
+    for (const std::string& owned : claims.owned[key]) {
+      const int number = number_after(owned, stem);
+      if (number > 0 && number < next && (own == 0 || number < own)) {
+        own = number;
+      }
     }
-    name = identifier_from(wanted).substr(0, kLongestName - 6) + "_" + std::to_string(suffix);
+    if (own > 0) {
+      name = stem + std::to_string(own);
+    } else {
+      for (int number = next;; ++number) {
+        name = stem + std::to_string(number);
+        if (fits(name)) {
+          next = number + 1;
+          break;
+        }
+      }
+    }
   }
-  claims.owner.emplace(name, key);
+  take(claims, name, key);
   for (int k = 0; k < 3 && components != nullptr; ++k) {
-    claims.owner.emplace(name + ComponentSuffix[k], components[k]);
+    take(claims, name + ComponentSuffix[k], components[k]);
   }
   if (counts && name != wanted) {
     ++claims.renamed;
@@ -157,7 +207,7 @@ Names choose_names(const image::ProgramImage& program, const ProgramFacts& facts
                    const std::vector<FunctionCode>& functions,
                    const std::vector<uint8_t>& shared_cells, const ProgramTypes& types) {
   Names names{};
-  Claims claims{{}, 0};
+  Claims claims{{}, {}, {}, 0};
   const Used used = find_used(program, facts, functions);
   names.cells.assign(static_cast<size_t>(facts.cell_count), std::string());
   names.fields.assign(static_cast<size_t>(facts.field_limit), std::string());

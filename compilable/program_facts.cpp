@@ -126,8 +126,10 @@ void find_code_ends(const image::ProgramImage& program, ProgramFacts& facts) {
     if (!has_body(function)) {
       continue;
     }
+    // A later record may start past the statements: the code still ends with them.
     auto next = std::upper_bound(starts.begin(), starts.end(), function.first_statement);
-    facts.code_end[i] = next == starts.end() ? program.numstatements : *next;
+    facts.code_end[i] =
+        next == starts.end() ? program.numstatements : std::min(*next, program.numstatements);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <unordered_set>
 #include <utility>
 
 #include "compilable/instructions.h"
@@ -386,7 +387,9 @@ const std::string* view_name(const Printer& p, const Expr& call, const Expr& cal
           function_constant(p.context.program, p.context.facts, p.context.program.globaldefs[def]);
     }
   }
-  if (function < 0 || call.type.tag == kUnknownTag) {
+  // A constant that names no function record is the null function, which has no views.
+  if (function <= 0 || function >= static_cast<int32_t>(p.context.types.views.size()) ||
+      call.type.tag == kUnknownTag) {
     return nullptr;
   }
   const std::vector<Type>& views = p.context.types.views[function];
@@ -697,29 +700,41 @@ void print_block(Printer& p, const std::vector<int32_t>& nodes, int depth) {
   p.out += "}\n";
 }
 
-void print_node(Printer& p, int32_t index, int depth, bool as_else_if) {
+// The if whose else holds nothing but it, or -1: the chain is written "else if" after
+// "else if", as long as a state loop's, in one loop rather than one call per link.
+int32_t else_if_link(const Printer& p, const Node& node) {
+  if (node.kind != NodeKind::kIf || node.otherwise.size() != 1 ||
+      p.body.nodes[node.otherwise[0]].kind != NodeKind::kIf) {
+    return -1;
+  }
+  return node.otherwise[0];
+}
+
+void print_node(Printer& p, int32_t index, int depth) {
   const Node& node = p.body.nodes[index];
   switch (node.kind) {
     case NodeKind::kStatement:
       print_statement(p, node.ref, depth);
       break;
     case NodeKind::kIf:
-      if (!as_else_if) {
-        indent(p, depth);
-      }
-      p.out += "if (";
-      print_expr(p, node.ref);
-      p.out += ")\n";
-      print_block(p, node.body, depth);
-      if (!node.otherwise.empty()) {
+      indent(p, depth);
+      for (int32_t link = index; link >= 0;) {
+        const Node& test = p.body.nodes[link];
+        p.out += "if (";
+        print_expr(p, test.ref);
+        p.out += ")\n";
+        print_block(p, test.body, depth);
+        if (test.otherwise.empty()) {
+          break;
+        }
         indent(p, depth);
         p.out += "else";
-        if (node.otherwise.size() == 1 && p.body.nodes[node.otherwise[0]].kind == NodeKind::kIf) {
+        link = else_if_link(p, test);
+        if (link >= 0) {
           p.out += " ";
-          print_node(p, node.otherwise[0], depth, true);
         } else {
           p.out += "\n";
-          print_block(p, node.otherwise, depth);
+          print_block(p, test.otherwise, depth);
         }
       }
       break;
@@ -824,7 +839,7 @@ void print_nodes(Printer& p, const std::vector<int32_t>& nodes, int depth) {
     if (first != INT64_MAX) {
       declare_locals_before(p, first, depth);
     }
-    print_node(p, node, depth, false);
+    print_node(p, node, depth);
   }
 }
 
@@ -977,7 +992,7 @@ namespace {
 
 // The first cell allocated by the instructions of an expression: results of operations, and
 // anonymous constants of the function's area met for the first time.
-void first_allocation(Printer& p, int32_t expr, std::vector<uint8_t>& seen, int64_t& first,
+void first_allocation(Printer& p, int32_t expr, std::unordered_set<int64_t>& seen, int64_t& first,
                       int64_t& local) {
   const Expr& e = p.code.exprs[expr];
   if (e.kind == ExprKind::kVariable && p.code.variables[e.ref].kind == VariableKind::kNamed) {
@@ -992,9 +1007,9 @@ void first_allocation(Printer& p, int32_t expr, std::vector<uint8_t>& seen, int6
     }
   }
   if (e.kind == ExprKind::kConstant && e.ref >= function.parm_start &&
-      e.ref < p.context.facts.cell_count && !seen[e.ref - function.parm_start] &&
+      e.ref < p.context.facts.cell_count && seen.count(e.ref) == 0 &&
       has_immediate_def(p.context.program, p.context.facts, e.ref)) {
-    seen[e.ref - function.parm_start] = 1;
+    seen.insert(e.ref);
     first = std::min<int64_t>(first, e.ref);
   }
   for (int k = 0; k < e.operand_count; ++k) {
@@ -1008,9 +1023,9 @@ struct FirstCells {
 };
 
 FirstCells first_of_nodes(Printer& p, const std::vector<int32_t>& nodes,
-                          std::vector<uint8_t>& seen);
+                          std::unordered_set<int64_t>& seen);
 
-FirstCells first_of_node(Printer& p, int32_t index, std::vector<uint8_t>& seen) {
+FirstCells first_of_node(Printer& p, int32_t index, std::unordered_set<int64_t>& seen) {
   const Node& node = p.body.nodes[index];
   FirstCells first{INT64_MAX, -1};
   auto add = [&first](const FirstCells& inner) {
@@ -1028,11 +1043,36 @@ FirstCells first_of_node(Printer& p, int32_t index, std::vector<uint8_t>& seen) 
       }
       break;
     }
-    case NodeKind::kIf:
+    case NodeKind::kIf: {
+      // An else-if chain link by link, in the order of the text; each link's cells include
+      // those of the links after it.
+      std::vector<int32_t> chain;
+      std::vector<FirstCells> own;
+      for (int32_t link = index; link >= 0; link = else_if_link(p, p.body.nodes[link])) {
+        const Node& test = p.body.nodes[link];
+        FirstCells cells{INT64_MAX, -1};
+        first_allocation(p, test.ref, seen, cells.allocation, cells.local);
+        const FirstCells body = first_of_nodes(p, test.body, seen);
+        cells.allocation = std::min(cells.allocation, body.allocation);
+        cells.local = std::max(cells.local, body.local);
+        if (else_if_link(p, test) < 0) {
+          const FirstCells otherwise = first_of_nodes(p, test.otherwise, seen);
+          cells.allocation = std::min(cells.allocation, otherwise.allocation);
+          cells.local = std::max(cells.local, otherwise.local);
+        }
+        chain.push_back(link);
+        own.push_back(cells);
+      }
+      for (size_t k = chain.size(); k-- > 0;) {
+        add(own[k]);
+        p.placement.node_first[chain[k]] = first.allocation;
+        p.placement.node_local[chain[k]] = first.local;
+      }
+      return first;
+    }
     case NodeKind::kWhile:
       first_allocation(p, node.ref, seen, first.allocation, first.local);
       add(first_of_nodes(p, node.body, seen));
-      add(first_of_nodes(p, node.otherwise, seen));
       break;
     case NodeKind::kDoWhile:
       add(first_of_nodes(p, node.body, seen));
@@ -1054,7 +1094,7 @@ FirstCells first_of_node(Printer& p, int32_t index, std::vector<uint8_t>& seen) 
 }
 
 FirstCells first_of_nodes(Printer& p, const std::vector<int32_t>& nodes,
-                          std::vector<uint8_t>& seen) {
+                          std::unordered_set<int64_t>& seen) {
   FirstCells first{INT64_MAX, -1};
   for (int32_t node : nodes) {
     const FirstCells inner = first_of_node(p, node, seen);
@@ -1101,9 +1141,8 @@ std::string function_text(SourceContext& context, const FunctionCode& code,
     std::sort(placement.locals.begin(), placement.locals.end(), [&](int32_t x, int32_t y) {
       return code.variables[x].cell < code.variables[y].cell;
     });
-    std::vector<uint8_t> seen(
-        static_cast<size_t>(std::max<int64_t>(context.facts.cell_count - function.parm_start, 0)),
-        0);
+    // The constants met so far: a set, since the area may start anywhere in the ints.
+    std::unordered_set<int64_t> seen;
     first_of_nodes(p, body.top, seen);
     // qcc counts as locals everything allocated up to its last local statement; where no
     // local of the program's ends there, one is declared again at that point, which

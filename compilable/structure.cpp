@@ -54,7 +54,14 @@ struct Structurer {
   std::vector<Loop> loops;
   int64_t budget;
   bool failed;
+  int32_t nesting;                   // regions being written, one inside the other
+  std::vector<int32_t> expr_depths;  // as far as expression_depth has looked
 };
+
+// The deepest nesting of statements the source is written with: writing a region, and
+// later printing it, recurses once per level; a function nested deeper is written as a
+// state loop. Real programs stay far below it.
+constexpr int32_t kDeepestNesting = 1000;
 
 int32_t add_node(Structurer& s, NodeKind kind, int32_t ref) {
   s.body.nodes.push_back(Node{kind, ref, {}, {}});
@@ -177,13 +184,16 @@ bool is_case_row(const Structurer& s, int32_t block) {
 // target with it is one condition joined by && or ||; a shared target of && that is no
 // else-branch is left as nested tests. The rows of a case table stay as they are.
 void merge_conditions(Structurer& s) {
-  bool changed = true;
-  while (changed) {
-    changed = false;
-    for (size_t b = 0; b < s.shapes.size(); ++b) {
+  // A merge changes only the block that merges: the block it takes in had no other
+  // predecessor, and its targets get this one in its place. So blocks before it stay as
+  // they were, and the block is tried again at once before the scan goes on.
+  for (size_t b = 0; b < s.shapes.size(); ++b) {
+    bool changed = true;
+    while (changed) {
+      changed = false;
       Shape& first = s.shapes[b];
       if (!first.alive || !first.branch || is_case_row(s, static_cast<int32_t>(b))) {
-        continue;
+        break;
       }
       for (int side = 0; side < 2 && !changed; ++side) {
         const int32_t middle = side == 0 ? first.when_true : first.when_false;
@@ -199,24 +209,28 @@ void merge_conditions(Structurer& s) {
         if (side == 0 && !has_else_before(s, shared)) {
           continue;  // if (a) if (b) ...: nested tests say the same without &&
         }
-        int32_t condition = second.condition;
-        int32_t keep_true, keep_false;
-        if (second.when_false == shared || second.when_true == shared) {
-          if ((side == 0) == (second.when_true == shared)) {
-            condition = negate(s, condition);
-          }
-          const int32_t other = second.when_true == shared ? second.when_false : second.when_true;
-          const uint32_t op = side == 0 ? image::OP_AND : image::OP_OR;
-          first.condition =
-              add_expr(s.code, ExprKind::kBinary, op, -1, {first.condition, condition});
-          keep_true = side == 0 ? other : shared;
-          keep_false = side == 0 ? shared : other;
-        } else {
+        // Joined with a negation around the second, the condition is two levels deeper.
+        if (std::max(expression_depth(s.code, s.expr_depths, first.condition),
+                     expression_depth(s.code, s.expr_depths, second.condition)) +
+                2 >=
+            kDeepestExpression) {
+          continue;  // left as nested tests
+        }
+        if (second.when_false != shared && second.when_true != shared) {
           continue;
         }
+        const int32_t other = second.when_true == shared ? second.when_false : second.when_true;
+        const int32_t keep_true = side == 0 ? other : shared;
+        const int32_t keep_false = side == 0 ? shared : other;
         if (keep_true == middle || keep_false == middle) {
-          continue;
+          continue;  // the second test loops on itself
         }
+        int32_t condition = second.condition;
+        if ((side == 0) == (second.when_true == shared)) {
+          condition = negate(s, condition);
+        }
+        const uint32_t op = side == 0 ? image::OP_AND : image::OP_OR;
+        first.condition = add_expr(s.code, ExprKind::kBinary, op, -1, {first.condition, condition});
         const int32_t fall = second.fall;
         first.when_true = keep_true;
         first.when_false = keep_false;
@@ -544,8 +558,10 @@ void emit_loop(Structurer& s, int32_t header, const LoopContext& outer, int32_t&
     const bool stays_when_true = in_loop(s, head.when_true, loop);
     const int32_t condition = stays_when_true ? head.condition : negate(s, head.condition);
     const int32_t node = add_node(s, NodeKind::kWhile, condition);
+    // A test that jumps to itself loops with nothing in its body.
+    const int32_t stay = stays_when_true ? head.when_true : head.when_false;
     std::vector<int32_t> body =
-        emit_region(s, stays_when_true ? head.when_true : head.when_false, header, inner, -1);
+        stay == header ? std::vector<int32_t>() : emit_region(s, stay, header, inner, -1);
     s.body.nodes[node].body = std::move(body);
     out.push_back(node);
     return;
@@ -669,6 +685,9 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
   std::vector<int32_t> out;
   int32_t b = start;
   bool first = true;
+  if (++s.nesting > kDeepestNesting) {
+    s.failed = true;
+  }
   while (b >= 0 && !s.failed) {
     if (--s.budget < 0) {
       s.failed = true;
@@ -790,6 +809,7 @@ std::vector<int32_t> emit_region(Structurer& s, int32_t start, int32_t follow,
     }
     b = join;
   }
+  --s.nesting;
   return out;
 }
 
@@ -869,7 +889,7 @@ void emit_state_loop(Structurer& s) {
 
 StructuredBody structure_function(const image::ProgramImage& program, const ProgramFacts& facts,
                                   const FlowGraph& graph, FunctionCode& code) {
-  Structurer s{program, facts, graph, code, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0, false};
+  Structurer s{program, facts, graph, code, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0, false, 0, {}};
   build_shapes(s);
   const size_t expr_mark = code.exprs.size();
   const size_t operand_mark = code.operands.size();

@@ -1,6 +1,7 @@
 // The source tree of one function, as the later steps build, type and print it.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <vector>
 
@@ -100,5 +101,27 @@ struct FunctionCode {
   int32_t frame_header;  // the STATE statement that opens the body, or -1
   bool state_loop;       // written as a loop over a state variable
 };
+
+// The deepest expression the source is written with: the steps that walk an expression
+// recurse once per level, so a value nested deeper is kept in a variable instead. Real
+// programs stay far below it.
+constexpr int32_t kDeepestExpression = 1000;
+
+// The levels of an expression (a leaf is 1). `depths` remembers those of the expressions
+// before it and grows with the list: operands always come before what uses them.
+inline int32_t expression_depth(const FunctionCode& code, std::vector<int32_t>& depths,
+                                int32_t expr) {
+  for (size_t e = depths.size(); e <= static_cast<size_t>(expr); ++e) {
+    const Expr& made = code.exprs[e];
+    int32_t deepest = 0;
+    for (int k = 0; k < made.operand_count; ++k) {
+      const int32_t operand = code.operands[made.first_operand + k];
+      assert(static_cast<size_t>(operand) < e);
+      deepest = depths[operand] > deepest ? depths[operand] : deepest;
+    }
+    depths.push_back(deepest + 1);
+  }
+  return depths[expr];
+}
 
 }  // namespace compilable

@@ -210,7 +210,8 @@ int32_t signature_of(const Typer& t, const FunctionCode& code, int32_t expr) {
   const Expr& e = code.exprs[expr];
   switch (e.kind) {
     case ExprKind::kFunction:
-      return e.ref;
+      // A constant naming no function record is written as the null function: no signature.
+      return e.ref > 0 && e.ref < static_cast<int32_t>(t.program.functions.size()) ? e.ref : -1;
     case ExprKind::kGlobal:
     case ExprKind::kConstant: {
       const int32_t def =

@@ -198,6 +198,9 @@ ValueFlow find_value_flow(const image::ProgramImage& program, const FlowGraph& g
           access.reads[kSlotA] = fixed.reads[0];
           if (statement.op == image::OP_STORE_V) {
             access.reads[kSlotA].size = flexible_size(statement.a, 3);
+            if (int64_t{statement.a} + 2 >= facts.cell_count) {
+              access.reads[kSlotA].size = 1;  // the globals end before a vector would
+            }
             if (access.reads[kSlotA].size == 3 &&
                 is_struct_copy(program, facts, tracked, function, statement)) {
               // Three cells copied into three named one-cell variables (fteqcc copies a

@@ -1,11 +1,15 @@
-// libFuzzer target: one whole run of the decompiler per input, in a scratch directory.
+// libFuzzer target: whole runs of both engines per input, each in its own scratch directory.
 //
-// Every input is written as "progs.dat" into an emptied directory and decompiled there.
+// Every input is written as "progs.dat" into an emptied directory and decompiled there,
+// once by the classic engine and once by the compilable one (-c) in a second directory.
 // Besides the sanitizers, each run is checked for what must hold whatever the input:
 // the status is 0 or 1 and a failed run ends with its message; the input is unchanged;
-// only regular files appear; "progs.src" holds the project list and lists every file
-// written. Inputs the straight table scans can afford are run a second time with them
-// instead of the indexes, and both runs must agree byte for byte.
+// nothing appears beside the two directories; a symbolic link placed in each directory is
+// neither followed nor replaced; only regular files appear; "progs.src" holds the project
+// list and lists every file written. A complete run of the compilable engine announces
+// every file it writes and ends with its counts. Inputs the straight table scans can
+// afford are run by the classic engine a second time with them instead of the indexes,
+// and both runs must agree byte for byte.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,11 +31,19 @@
 namespace {
 
 constexpr const char* kInputName = "progs.dat";
+// In each run's directory: a dangling link to a name beside the directories. An output of
+// this name must not be opened through it; the seeds name it as a source file.
+constexpr const char* kTrapName = "trap.qc";
+constexpr const char* kTrapTarget = "../outside";
 // The scans cost the product of the tables' sizes; inputs whose estimate lies above this
 // (about a second) are run with the indexes only.
 constexpr int64_t kScanBudget = 200000000;
+constexpr int kNumFunctionsField = 9;  // the header's tenth field
 
-std::string scratch_directory;
+enum class Engine { kClassic, kCompilable };
+constexpr const char* kEngineDirectory[] = {"classic", "compilable"};
+
+std::string scratch_directory;  // holds one directory per engine, and nothing else
 std::string console_text;
 
 [[noreturn]] void fail(const std::string& what) {
@@ -56,7 +68,7 @@ std::string read_whole(const std::string& name) {
 }
 
 // Every entry of the current directory by name, with its bytes; any entry that is not
-// a regular file is a finding.
+// a regular file is a finding, apart from the trap link, which must be as it was made.
 std::map<std::string, std::string> directory_files() {
   std::map<std::string, std::string> files;
   DIR* directory = ::opendir(".");
@@ -69,6 +81,15 @@ std::map<std::string, std::string> directory_files() {
       continue;
     }
     struct stat status;
+    if (name == kTrapName) {
+      char target[64];
+      const ssize_t length = ::readlink(name.c_str(), target, sizeof target);
+      if (length < 0 || std::string(target, static_cast<size_t>(length)) != kTrapTarget) {
+        ::closedir(directory);
+        fail("the link was replaced: " + name);
+      }
+      continue;
+    }
     if (::lstat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
       ::closedir(directory);
       fail("not a regular file: " + name);
@@ -79,7 +100,8 @@ std::map<std::string, std::string> directory_files() {
   return files;
 }
 
-void empty_directory() {
+// Empties the current directory and, unless `keep_trap` is false, places the trap link.
+void empty_directory(bool keep_trap = true) {
   DIR* directory = ::opendir(".");
   if (directory == nullptr) {
     fail("cannot list the scratch directory");
@@ -92,6 +114,31 @@ void empty_directory() {
     }
   }
   ::closedir(directory);
+  if (keep_trap && ::symlink(kTrapTarget, kTrapName) != 0) {
+    fail("cannot make the trap link");
+  }
+}
+
+// The scratch directory holds the engines' directories and nothing else: no run wrote
+// beside its own directory.
+void check_nothing_outside() {
+  DIR* directory = ::opendir(scratch_directory.c_str());
+  if (directory == nullptr) {
+    fail("cannot list " + scratch_directory);
+  }
+  std::set<std::string> names;
+  while (const dirent* entry = ::readdir(directory)) {
+    names.insert(entry->d_name);
+  }
+  ::closedir(directory);
+  const std::set<std::string> expected = {".", "..", kEngineDirectory[0], kEngineDirectory[1]};
+  if (names != expected) {
+    std::string found;
+    for (const std::string& name : names) {
+      found += " " + name;
+    }
+    fail("written outside the run's directory:" + found);
+  }
 }
 
 void write_input(const uint8_t* data, size_t size) {
@@ -110,12 +157,19 @@ void write_input(const uint8_t* data, size_t size) {
 }
 
 void remove_scratch_directory() {
-  if (!scratch_directory.empty() && ::chdir(scratch_directory.c_str()) == 0) {
-    empty_directory();
-    if (::chdir("/") == 0) {
-      ::rmdir(scratch_directory.c_str());
+  if (scratch_directory.empty()) {
+    return;
+  }
+  for (const char* name : kEngineDirectory) {
+    const std::string path = scratch_directory + "/" + name;
+    if (::chdir(path.c_str()) == 0) {
+      empty_directory(false);
+      if (::chdir("/") == 0) {
+        ::rmdir(path.c_str());
+      }
     }
   }
+  ::rmdir(scratch_directory.c_str());
 }
 
 bool starts_with(const std::string& text, const std::string& prefix) {
@@ -132,6 +186,10 @@ void check_failure_message() {
       "Error - Can't determine frame number.\n",
       "************ ERROR ***********\nFile read failure\n",
       "************ ERROR ***********\nError opening ",
+      // The compilable engine's reader of the other flavours.
+      "************ ERROR ***********\nCompressed sections are not read ",
+      "************ ERROR ***********\nType tables are not read ",
+      "************ ERROR ***********\nVersion 7 with secondary version ",
   };
   bool found = false;
   for (const char* start : kMessageStarts) {
@@ -222,12 +280,61 @@ struct Outcome {
   std::map<std::string, std::string> files;
 };
 
-Outcome run_once(const uint8_t* data, size_t size) {
+// A complete run of the compilable engine has a line per file it wrote, in the order of
+// the project list, then its counts (every function record written), and after them only
+// warnings.
+void check_compilable_console(const std::map<std::string, std::string>& files,
+                              int64_t function_records) {
+  const std::string& list = files.at("progs.src");
+  std::string announced;
+  size_t start = std::string("./progs.dat\n\n").size();
+  while (start < list.size()) {
+    const size_t end = list.find('\n', start);
+    announced += "writing " + list.substr(start, end - start) + "...\n";
+    start = end + 1;
+  }
+  // The engine always writes a file, "functions.qc" when nothing else.
+  const size_t at = console_text.find("\n" + announced);
+  if (announced.empty() || at == std::string::npos) {
+    fail("the files written are not announced in the order of the project list");
+  }
+  size_t rest = at + 1 + announced.size();
+  const size_t line_end = console_text.find('\n', rest);
+  const std::string closing = console_text.substr(rest, line_end - rest);
+  int functions = 0, file_count = 0, loops = 0, strings = 0, consumed = 0;
+  if (line_end == std::string::npos ||
+      std::sscanf(closing.c_str(),
+                  "%d functions written in %d files, %d as state loops, %d strings only fteqcc can "
+                  "read%n",
+                  &functions, &file_count, &loops, &strings, &consumed) != 4 ||
+      consumed != static_cast<int>(closing.size())) {
+    fail("a complete run without its closing line of counts");
+  }
+  if (file_count != static_cast<int>(files.size()) - 2 ||
+      functions != std::max<int64_t>(function_records - 1, 0) || loops < 0 || loops > functions ||
+      strings < 0) {
+    fail("the closing line's counts are wrong: " + closing);
+  }
+  for (rest = line_end + 1; rest < console_text.size();) {
+    const size_t end = console_text.find('\n', rest);
+    if (!starts_with(console_text.substr(rest), "Warning: ") || end == std::string::npos) {
+      fail("more than warnings after the closing line");
+    }
+    rest = end + 1;
+  }
+}
+
+Outcome run_once(Engine engine, const uint8_t* data, size_t size) {
+  const std::string directory =
+      scratch_directory + "/" + kEngineDirectory[static_cast<int>(engine)];
+  if (::chdir(directory.c_str()) != 0) {
+    fail("cannot enter " + directory);
+  }
   empty_directory();
   write_input(data, size);
   console_text.clear();
-  const char* argv[] = {"progs2qc", nullptr};
-  const int status = driver::run_decompiler(1, argv);
+  const char* argv[] = {"progs2qc", engine == Engine::kCompilable ? "-c" : nullptr, nullptr};
+  const int status = driver::run_decompiler(engine == Engine::kCompilable ? 2 : 1, argv);
 
   if (status != 0 && status != 1) {
     fail("exit status " + std::to_string(status));
@@ -242,6 +349,10 @@ Outcome run_once(const uint8_t* data, size_t size) {
     fail("the input file was changed");
   }
   check_project_list(status, files);
+  check_nothing_outside();
+  if (engine == Engine::kCompilable && status == 0) {
+    check_compilable_console(files, read_field(data, size, kNumFunctionsField * 4));
+  }
   return Outcome{status, console_text, std::move(files)};
 }
 
@@ -249,10 +360,15 @@ Outcome run_once(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/tmp/progs2qc-fuzz-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr || ::chdir(pattern) != 0) {
+  if (::mkdtemp(pattern) == nullptr) {
     fail("cannot make the scratch directory");
   }
   scratch_directory = pattern;
+  for (const char* name : kEngineDirectory) {
+    if (::mkdir((scratch_directory + "/" + name).c_str(), 0755) != 0) {
+      fail(std::string("cannot make the directory ") + name);
+    }
+  }
   // Removed at a normal exit; after a crash tools/fuzz.sh removes it by this line.
   std::fprintf(stderr, "fuzz_decompiler: scratch directory %s\n", pattern);
   std::atexit(remove_scratch_directory);
@@ -262,15 +378,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image::lookup_mode.use_scans = false;
-  Outcome indexed = run_once(data, size);
+  Outcome indexed = run_once(Engine::kClassic, data, size);
   if (scan_cost(data, size) <= kScanBudget) {
     image::lookup_mode.use_scans = true;
-    Outcome scanned = run_once(data, size);
+    Outcome scanned = run_once(Engine::kClassic, data, size);
     image::lookup_mode.use_scans = false;
     if (scanned.status != indexed.status || scanned.console != indexed.console ||
         scanned.files != indexed.files) {
       fail("the indexed and the scanning lookups disagree");
     }
   }
+  run_once(Engine::kCompilable, data, size);
   return 0;
 }

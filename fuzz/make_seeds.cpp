@@ -108,6 +108,21 @@ ProgsBuilder loops_as(tests::Format format) {
   return b;
 }
 
+// Two functions in the source file "trap.qc", the name the fuzz target gives a link in
+// every run's directory: the output of that name must not be opened through the link.
+ProgsBuilder trap_file() {
+  ProgsBuilder b = tests::new_program();
+  b.add_function_global(28, "makevectors", 1);
+  b.add_function(-1, 29, 0, "makevectors", "trap.qc", {3});
+  b.add_globaldef(image::ev_float, 29, "x");
+  b.add_function_global(30, "f", 2);
+  const int first = b.add_statement(image::OP_STORE_F, 29, 31);
+  b.add_statement(image::OP_RETURN, 31);
+  b.add_statement(image::OP_DONE);
+  b.add_function(first, 31, 1, "f", "trap.qc");
+  return b;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +143,7 @@ int main(int argc, char** argv) {
         {"loops_fte32.dat", loops_as(tests::Format::kFte32)},
         {"loops_uhexen2.dat", loops_as(tests::Format::kUhexen2)},
         {"loops_kk.dat", loops_as(tests::Format::kKk)},
+        {"trap_file.dat", trap_file()},
     };
     for (const auto& [name, program] : seeds) {
       program.write(directory + "/" + name);

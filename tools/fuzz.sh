@@ -5,6 +5,8 @@
 #   tools/fuzz.sh [SECONDS] [libFuzzer options...]      (SECONDS defaults to 120)
 #
 # FUZZ_WORKERS=N runs N fuzzer processes side by side on the same corpus (default 1).
+# FUZZ_SEEDS=small leaves out the programs of ../shared/corpus (up to 1 MB, a second or more
+# per run under the sanitizers), so that the fuzzer spends its time on small programs.
 # The corpus grows in build-fuzz/fuzz-corpus and is reused by later runs; findings land
 # in build-fuzz/fuzz-findings, and each process logs to build-fuzz/fuzz-N.log.
 set -euo pipefail
@@ -13,6 +15,7 @@ root=$(pwd)
 seconds=${1:-120}
 shift || true
 workers=${FUZZ_WORKERS:-1}
+seed_set=${FUZZ_SEEDS:-all}
 build=$root/build-fuzz
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DPROGS2QC_FUZZ=ON -DPROGS2QC_TESTS=OFF \
@@ -25,8 +28,26 @@ findings=$build/fuzz-findings
 rm -rf "$seeds" "$findings"
 mkdir -p "$seeds" "$corpus" "$findings"
 "$build/make_seeds" "$seeds"
-if [ -d "$root/../shared/corpus" ]; then
+if [ "$seed_set" != small ] && [ -d "$root/../shared/corpus" ]; then
   find "$root/../shared/corpus" -maxdepth 1 -type f -name '*.dat' -exec cp {} "$seeds/" \;
+fi
+# fuzz/shapes.qc compiled by the compilers that are there: small programs laid out the way
+# each compiler lays out code, for the compilable engine to start from.
+shapes=$build/fuzz-shapes
+rm -rf "$shapes"
+mkdir -p "$shapes"
+cp "$root/fuzz/shapes.qc" "$shapes/"
+qcc_source=$root/../shared/tools/qcc
+if [ -f "$qcc_source/qcc.c" ] && command -v cc >/dev/null; then
+  cc -O1 -w -o "$shapes/qcc" "$qcc_source"/{qcc.c,pr_lex.c,pr_comp.c,cmdlib.c} -lm
+  printf 'shapes-qcc.dat\nshapes.qc\n' >"$shapes/progs.src"
+  (cd "$shapes" && ./qcc >/dev/null) && cp "$shapes/shapes-qcc.dat" "$seeds/"
+fi
+if command -v fteqcc >/dev/null; then
+  for level in 0 1 2 3; do
+    printf 'shapes-fteqcc-O%s.dat\nshapes.qc\n' "$level" >"$shapes/progs.src"
+    (cd "$shapes" && fteqcc -O"$level" >/dev/null 2>&1) && cp "$shapes/shapes-fteqcc-O$level.dat" "$seeds/"
+  done
 fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
