@@ -216,7 +216,7 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
   }
   const ProgramTypes types = infer_types(program, facts, codes);
   Names names = choose_names(program, facts, codes, shared, types);
-  SourceContext context{program, facts, names, types, code_of, 0, 0, false};
+  SourceContext context{program, facts, names, types, code_of, 0, 0, 0, false};
 
   const Layout layout = lay_out_program(program, facts, names, shared, codes, code_of);
   name_variables(program, facts, codes, code_of, layout, names);
@@ -353,6 +353,12 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
         "Warning: %d functions return function values, declared with typedef: only fteqcc "
         "reads it\n",
         typedefs);
+  }
+  if (context.unspelled_instructions > 0) {
+    support::console_printf(
+        "Warning: %d instructions no source spells were written as calls of their names "
+        "(__name): no compiler reads them\n",
+        context.unspelled_instructions);
   }
   if (context.unspellable > 0) {
     support::console_printf("Warning: %d float values cannot be written and were written as 0\n",

@@ -614,6 +614,7 @@ void print_expr(Printer& p, int32_t expr) {
           c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         }
         spelled = "__" + spelled;
+        ++p.context.unspelled_instructions;
       }
       p.out += spelled + " (";
       for (int k = 0; k < e.operand_count; ++k) {

@@ -22,9 +22,10 @@ struct SourceContext {
   const ProgramTypes& types;
   std::vector<int32_t> code_of;  // by function record: its FunctionCode index, -1 for builtins
   // Counted while writing:
-  int32_t fteqcc_strings;    // string literals only fteqcc can read
-  int32_t unspellable;       // float values no literal spells, written as 0
-  bool needs_null_function;  // a null function value was written by the name below
+  int32_t fteqcc_strings;          // string literals only fteqcc can read
+  int32_t unspellable;             // float values no literal spells, written as 0
+  int32_t unspelled_instructions;  // instructions no source spells, written as "__name (...)"
+  bool needs_null_function;        // a null function value was written by the name below
 };
 
 constexpr const char* kNullFunctionName = "null_function";
