@@ -188,6 +188,8 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
   NotedAt noted{std::vector<int32_t>(shared.size(), -1),
                 std::vector<int32_t>(vector_results.size(), -1)};
   std::vector<int32_t> code_of(static_cast<size_t>(function_count), -1);
+  graphs.reserve(static_cast<size_t>(function_count));
+  first_flows.reserve(static_cast<size_t>(function_count));
   for (int32_t i = 1; i < function_count; ++i) {
     if (has_body(program.functions[i])) {
       const int32_t k = static_cast<int32_t>(graphs.size());
@@ -201,6 +203,8 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
   }
   std::vector<FunctionCode> codes;
   std::vector<StructuredBody> bodies;
+  codes.reserve(graphs.size());
+  bodies.reserve(graphs.size());
   int32_t state_loops = 0;
   for (size_t k = 0; k < graphs.size(); ++k) {
     const FlowGraph& graph = graphs[k];
@@ -213,6 +217,7 @@ void decompile_program(const image::ProgramImage& program, const image::LoadResu
     codes.push_back(build_function_code(program, facts, graph, flow, tracked));
     bodies.push_back(structure_function(program, facts, graph, codes.back()));
     state_loops += codes.back().state_loop;
+    first_flows[k] = ValueFlow{};  // done with: the program's flows need not all stay
   }
   const ProgramTypes types = infer_types(program, facts, codes);
   Names names = choose_names(program, facts, codes, shared, types);
