@@ -130,6 +130,10 @@ void find_code_ends(const image::ProgramImage& program, ProgramFacts& facts) {
     auto next = std::upper_bound(starts.begin(), starts.end(), function.first_statement);
     facts.code_end[i] =
         next == starts.end() ? program.numstatements : std::min(*next, program.numstatements);
+    const int32_t last = facts.code_end[i] - 1;
+    if (last >= function.first_statement && program.statements[last].op != image::OP_DONE) {
+      facts.done_may_return = true;
+    }
   }
 }
 

@@ -26,6 +26,9 @@ struct ProgramFacts {
   // One past the last instruction of each function's code: the next function's first
   // instruction, or the end of the statements.
   std::vector<int32_t> code_end;
+  // Some function's code ends in another instruction than DONE: its compiler leaves the DONE
+  // out after a return (fteqcc's return_only), and writes "return;" as a DONE too.
+  bool done_may_return;
   // The function whose parameter and local area holds the cell, or -1. Where areas overlap,
   // the first function that reaches the cell.
   std::vector<int32_t> area_owner;

@@ -62,6 +62,8 @@ struct Structurer {
 // later printing it, recurses once per level; a function nested deeper is written as a
 // state loop. Real programs stay far below it.
 constexpr int32_t kDeepestNesting = 1000;
+// How many if/else levels folding the arms that end in DONE may add (see fold_done_arms).
+constexpr int kMostFolds = 64;
 
 int32_t add_node(Structurer& s, NodeKind kind, int32_t ref) {
   s.body.nodes.push_back(Node{kind, ref, {}, {}});
@@ -885,6 +887,53 @@ void emit_state_loop(Structurer& s) {
   s.body.top.push_back(loop);
 }
 
+// Whether the nodes end in a return made by a DONE in the middle of the code.
+bool ends_in_done(const Structurer& s, const std::vector<int32_t>& nodes) {
+  if (nodes.empty()) {
+    return false;
+  }
+  const Node& last = s.body.nodes[nodes.back()];
+  if (last.kind != NodeKind::kStatement) {
+    return false;
+  }
+  const Stmt& stmt = s.code.stmts[last.ref];
+  return stmt.kind == StmtKind::kReturn && stmt.expr < 0 && stmt.extra == 1;
+}
+
+// fteqcc's compound jumps turn a jump to the function's closing DONE into a DONE of its own,
+// so "if (a) x; else y;" ends its first arm in a DONE. (Where DONE may also be a "return;",
+// the program says nothing of which it was, and it is left as a return.) In a list that runs to the
+// function's end, an if whose only arm ends so, with code after it, is written as the if/else it
+// was; the code after it becomes the else arm, which runs to the end too; a DONE that ends such a
+// list after other code is the end itself. Each fold nests the code after it one level deeper:
+// `folds` bounds how much deeper anything gets.
+void fold_done_arms(Structurer& s, std::vector<int32_t>& list, int folds) {
+  if (folds >= kMostFolds) {
+    return;
+  }
+  if (list.size() > 1 && ends_in_done(s, list)) {
+    list.pop_back();
+  }
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (s.body.nodes[list[i]].kind != NodeKind::kIf) {
+      continue;
+    }
+    Node& node = s.body.nodes[list[i]];
+    const bool last = i + 1 == list.size();
+    const bool folds_here =
+        !last && node.otherwise.empty() && node.body.size() > 1 && ends_in_done(s, node.body);
+    if (folds_here) {
+      node.otherwise.assign(list.begin() + static_cast<std::ptrdiff_t>(i) + 1, list.end());
+      list.resize(i + 1);
+    } else if (!last) {
+      continue;
+    }
+    fold_done_arms(s, s.body.nodes[list[i]].body, folds + folds_here);
+    fold_done_arms(s, s.body.nodes[list[i]].otherwise, folds + folds_here);
+    return;
+  }
+}
+
 }  // namespace
 
 StructuredBody structure_function(const image::ProgramImage& program, const ProgramFacts& facts,
@@ -907,6 +956,9 @@ StructuredBody structure_function(const image::ProgramImage& program, const Prog
           code.stmts[last.ref].expr < 0 && code.stmts[last.ref].extra == 1) {
         s.body.top.pop_back();  // the function's own end
       }
+    }
+    if (!facts.done_may_return) {
+      fold_done_arms(s, s.body.top, 0);
     }
   }
   if (s.failed) {

@@ -182,6 +182,72 @@ TEST(StructureFunction, WritesIfElseAndTheirChains) {
   });
 }
 
+// fteqcc's compound jumps make a jump to the closing DONE a DONE of its own, so an arm ending
+// in DONE is an if/else; but where the program shows that its compiler writes "return;" as
+// DONE (a function ending without one), it stays a return.
+TEST(StructureFunction, ArmsEndingInTheFunctionsEndAreIfAndElse) {
+  expect_cases({
+      {"arms that end in the function's end are an else-if chain",
+       {{OP_IFNOT, kA, 3, 0},
+        {OP_STORE_F, kB, kX, 0},
+        {OP_DONE, 0, 0, 0},
+        {OP_IFNOT, kB, 3, 0},
+        {OP_STORE_F, kC, kX, 0},
+        {OP_DONE, 0, 0, 0},
+        {OP_STORE_F, kA, kX, 0},
+        {OP_DONE, 0, 0, 0}},
+       "\tif (a)\n"
+       "\t{\n"
+       "\t\tx = b;\n"
+       "\t}\n"
+       "\telse if (b)\n"
+       "\t{\n"
+       "\t\tx = c;\n"
+       "\t}\n"
+       "\telse\n"
+       "\t{\n"
+       "\t\tx = a;\n"
+       "\t}\n",
+       true},
+      {"a last arm that ends in the function's end",
+       {{OP_IFNOT, kA, 3, 0},
+        {OP_STORE_F, kB, kX, 0},
+        {OP_GOTO, 3, 0, 0},
+        {OP_STORE_F, kC, kX, 0},
+        {OP_DONE, 0, 0, 0},
+        {OP_DONE, 0, 0, 0}},
+       "\tif (a)\n"
+       "\t{\n"
+       "\t\tx = b;\n"
+       "\t}\n"
+       "\telse\n"
+       "\t{\n"
+       "\t\tx = c;\n"
+       "\t}\n",
+       true},
+  });
+  expect_cases({
+      {"arms that end in DONE, where DONE may be a return",
+       {{OP_IFNOT, kA, 3, 0},
+        {OP_STORE_F, kB, kX, 0},
+        {OP_DONE, 0, 0, 0},
+        {OP_STORE_F, kC, kX, 0},
+        {OP_DONE, 0, 0, 0}},
+       "\tif (a)\n"
+       "\t{\n"
+       "\t\tx = b;\n"
+       "\t\treturn;\n"
+       "\t}\n"
+       "\tx = c;\n",
+       true},
+      {"a function that ends in a return and no DONE",
+       {{OP_STORE_F, kB, kX, 0}, {OP_RETURN, 0, 0, 0}},
+       "\tx = b;\n"
+       "\treturn;\n",
+       true},
+  });
+}
+
 TEST(StructureFunction, JoinsShortCircuitTestsWithAndAndOr) {
   expect_cases({
       // if (a && b) x = c; else x = a;
