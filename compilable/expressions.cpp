@@ -223,8 +223,13 @@ int32_t variable_of_web(Builder& b, int32_t web) {
 }
 
 int32_t web_read(Builder& b, int32_t web, const CellRange& read) {
-  const int32_t variable = variable_of_web(b, web);
   const Web& w = b.flow.webs[web];
+  if (read.offset < w.cell || read.offset >= int64_t{w.cell} + w.size) {
+    // An access that starts past the cells of the value it joins (only crafted code reads
+    // two values as one): no variable holds it, so it is read where it lies.
+    return leaf(b, read.offset, read.size);
+  }
+  const int32_t variable = variable_of_web(b, web);
   int8_t component = static_cast<int8_t>(read.offset - w.cell);
   if (component == 0 && (read.size == w.size || w.size == 1)) {
     component = -1;

@@ -1562,6 +1562,30 @@ TEST(HostileCompilable, TestJumpingToItselfAfterAnotherStaysApart) {
             result.files);
 }
 
+// A vector read across two vector values (the last cell of one, the first two of the next)
+// joins them; a later read of the second then lies past the first's cells, where no variable
+// holds it. Found by the fuzzer (an out-of-bounds component name).
+TEST(HostileCompilable, VectorReadAcrossTwoValuesIsReadWhereItLies) {
+  ProgsBuilder b = base_program();
+  constexpr int kV = 43;                         // an unnamed vector constant, 43..45
+  b.add_statement(image::OP_ADD_V, kV, kV, 30);  // 1: a value in 30..32
+  b.add_statement(image::OP_ADD_V, kV, kV, 33);  // 2: another in 33..35
+  b.add_statement(image::OP_ADD_V, 32, kV, 36);  // 3: reads 32..34, across both
+  b.add_statement(image::OP_ADD_V, 33, kV, 36);  // 4: reads the second whole
+  b.add_statement(image::OP_STORE_F, 36, kX);
+  b.add_statement(image::OP_DONE);
+  b.add_function(1, 30, 9, "f", "f.qc");
+  b.set_float(kV + 2, 0);
+  const RunResult result = run(Engine::kCompilable, b);
+  EXPECT_EQ(0, result.status) << result.console;
+  // The summary and the closing line; the warnings after it count what crafted code mixes.
+  const std::string closing = compilable_summary(b) + written({"f.qc"}, 1);
+  EXPECT_EQ(closing, result.console.substr(0, closing.size()));
+  ASSERT_EQ(1u, result.files.count("f.qc"));
+  EXPECT_NE(std::string::npos, result.files.at("f.qc").find("void() f =\n{\n"))
+      << result.files.at("f.qc");
+}
+
 // Three named constants of one cell and no function: the declarations that name the cell
 // again are no functions to the check of the order of declarations.
 TEST(HostileCompilable, ConstantsSharingACellAreEachDeclared) {
