@@ -401,6 +401,18 @@ const std::string* view_name(const Printer& p, const Expr& call, const Expr& cal
   return nullptr;
 }
 
+// " (a, b, ...)": the expression's operands from `first` on, as a call's arguments.
+void print_arguments(Printer& p, int32_t expr, int first) {
+  p.out += " (";
+  for (int k = first; k < p.code.exprs[expr].operand_count; ++k) {
+    if (k > first) {
+      p.out += ", ";
+    }
+    print_expr(p, operand(p, expr, k));
+  }
+  p.out += ')';
+}
+
 void print_bracketed(Printer& p, int32_t expr, bool brackets) {
   if (brackets) {
     p.out += '(';
@@ -533,14 +545,7 @@ void print_expr(Printer& p, int32_t expr) {
       } else {
         print_bracketed(p, callee, !is_primary(p, callee));
       }
-      p.out += " (";
-      for (int k = 1; k < e.operand_count; ++k) {
-        if (k > 1) {
-          p.out += ", ";
-        }
-        print_expr(p, operand(p, expr, k));
-      }
-      p.out += ')';
+      print_arguments(p, expr, 1);
       break;
     }
     case ExprKind::kAssign: {
@@ -616,14 +621,8 @@ void print_expr(Printer& p, int32_t expr) {
         spelled = "__" + spelled;
         ++p.context.unspelled_instructions;
       }
-      p.out += spelled + " (";
-      for (int k = 0; k < e.operand_count; ++k) {
-        if (k > 0) {
-          p.out += ", ";
-        }
-        print_expr(p, operand(p, expr, k));
-      }
-      p.out += ')';
+      p.out += spelled;
+      print_arguments(p, expr, 0);
       break;
     }
   }

@@ -81,6 +81,30 @@ void expect_cases(const std::vector<Case>& cases) {
   tests::expect_compiles(run, qcc);
 }
 
+// Bodies that several shapes of code come back as.
+constexpr const char* kIfElse =
+    "\tif (a)\n"
+    "\t{\n"
+    "\t\tx = b;\n"
+    "\t}\n"
+    "\telse\n"
+    "\t{\n"
+    "\t\tx = c;\n"
+    "\t}\n";
+constexpr const char* kElseIfChain =
+    "\tif (a)\n"
+    "\t{\n"
+    "\t\tx = b;\n"
+    "\t}\n"
+    "\telse if (b)\n"
+    "\t{\n"
+    "\t\tx = c;\n"
+    "\t}\n"
+    "\telse\n"
+    "\t{\n"
+    "\t\tx = a;\n"
+    "\t}\n";
+
 TEST(StructureFunction, WritesIfElseAndTheirChains) {
   expect_cases({
       {"if and else",
@@ -89,14 +113,7 @@ TEST(StructureFunction, WritesIfElseAndTheirChains) {
         {OP_GOTO, 2, 0, 0},
         {OP_STORE_F, kC, kX, 0},
         {OP_DONE, 0, 0, 0}},
-       "\tif (a)\n"
-       "\t{\n"
-       "\t\tx = b;\n"
-       "\t}\n"
-       "\telse\n"
-       "\t{\n"
-       "\t\tx = c;\n"
-       "\t}\n",
+       kIfElse,
        true},
       {"an if with no else",
        {{OP_IFNOT, kA, 2, 0}, {OP_STORE_F, kB, kX, 0}, {OP_DONE, 0, 0, 0}},
@@ -114,18 +131,7 @@ TEST(StructureFunction, WritesIfElseAndTheirChains) {
         {OP_GOTO, 2, 0, 0},
         {OP_STORE_F, kA, kX, 0},
         {OP_DONE, 0, 0, 0}},
-       "\tif (a)\n"
-       "\t{\n"
-       "\t\tx = b;\n"
-       "\t}\n"
-       "\telse if (b)\n"
-       "\t{\n"
-       "\t\tx = c;\n"
-       "\t}\n"
-       "\telse\n"
-       "\t{\n"
-       "\t\tx = a;\n"
-       "\t}\n",
+       kElseIfChain,
        true},
       // IF x,+2; RETURN: the test jumps over the return when x holds.
       {"a forward IF over a return",
@@ -196,18 +202,7 @@ TEST(StructureFunction, ArmsEndingInTheFunctionsEndAreIfAndElse) {
         {OP_DONE, 0, 0, 0},
         {OP_STORE_F, kA, kX, 0},
         {OP_DONE, 0, 0, 0}},
-       "\tif (a)\n"
-       "\t{\n"
-       "\t\tx = b;\n"
-       "\t}\n"
-       "\telse if (b)\n"
-       "\t{\n"
-       "\t\tx = c;\n"
-       "\t}\n"
-       "\telse\n"
-       "\t{\n"
-       "\t\tx = a;\n"
-       "\t}\n",
+       kElseIfChain,
        true},
       {"a last arm that ends in the function's end",
        {{OP_IFNOT, kA, 3, 0},
@@ -216,14 +211,7 @@ TEST(StructureFunction, ArmsEndingInTheFunctionsEndAreIfAndElse) {
         {OP_STORE_F, kC, kX, 0},
         {OP_DONE, 0, 0, 0},
         {OP_DONE, 0, 0, 0}},
-       "\tif (a)\n"
-       "\t{\n"
-       "\t\tx = b;\n"
-       "\t}\n"
-       "\telse\n"
-       "\t{\n"
-       "\t\tx = c;\n"
-       "\t}\n",
+       kIfElse,
        true},
   });
   expect_cases({

@@ -150,6 +150,20 @@ ProgsBuilder with_x_and_y(ProgsBuilder b) {
   return b;
 }
 
+// A function of `b` names cell 42, one past the globals x and y load: the compilable
+// engine ends the run before writing anything. Gives `b` with the cell among the globals.
+ProgsBuilder expect_cell_42_past_the_globals(const ProgsBuilder& b) {
+  const RunResult beyond = run(Engine::kCompilable, with_x_and_y(b));
+  EXPECT_EQ(1, beyond.status);
+  EXPECT_EQ(compilable_summary(with_x_and_y(b)) +
+                "Fatal Error - f: instruction 1 names cell 42, outside the 42 global cells.\n",
+            beyond.console);
+  EXPECT_TRUE(beyond.files.empty());
+  ProgsBuilder within = b;
+  within.set_float(42, 0);
+  return within;
+}
+
 // A defined function as the emitter writes it when no local and no global comes first.
 std::string function_text(const std::string& signature, const std::string& body) {
   return "\n" + signature + " =\n{\n" + body + "};\n";
@@ -465,14 +479,7 @@ TEST(HostileTexts, ExpressionDoubledByEveryInstructionEndsTheRunPastTheLimit) {
     b.add_function(1, 29, 0, "f", "f.qc");
     // The compilable engine keeps each value read twice in a variable, so nothing doubles.
     // The temporary must be one of the globals; beyond them it ends the run.
-    RunResult beyond = run(Engine::kCompilable, with_x_and_y(b));
-    EXPECT_EQ(1, beyond.status);
-    EXPECT_EQ(compilable_summary(with_x_and_y(b)) +
-                  "Fatal Error - f: instruction 1 names cell 42, outside the 42 global cells.\n",
-              beyond.console);
-    EXPECT_TRUE(beyond.files.empty());
-    ProgsBuilder within = b;
-    within.set_float(42, 0);
+    const ProgsBuilder within = expect_cell_42_past_the_globals(b);
     RunResult compilable = run(Engine::kCompilable, within);
     EXPECT_EQ(0, compilable.status);
     std::string kept = "float x = 0;\nfloat y;\n\nvoid() f =\n{\n";
@@ -1287,14 +1294,7 @@ TEST(HostileRecords, ParameterAreaAtTheIntLimitsGivesAnOutOfBoundsSlot) {
     EXPECT_EQ(one_file("f.qc", c.globals + "\nvoid () f =\n{\n" + c.locals_text), result.files);
     // The temporary lies past the globals: to the compilable engine the program is
     // malformed. With it among the globals, the area is no hindrance.
-    result = run(Engine::kCompilable, with_x_and_y(b));
-    EXPECT_EQ(1, result.status);
-    EXPECT_EQ(compilable_summary(with_x_and_y(b)) +
-                  "Fatal Error - f: instruction 1 names cell 42, outside the 42 global cells.\n",
-              result.console);
-    EXPECT_TRUE(result.files.empty());
-    ProgsBuilder within = b;
-    within.set_float(42, 0);
+    const ProgsBuilder within = expect_cell_42_past_the_globals(b);
     result = run(Engine::kCompilable, within);
     EXPECT_EQ(0, result.status);
     EXPECT_EQ(compilable_summary(within) + written({"f.qc"}, 1), result.console);
